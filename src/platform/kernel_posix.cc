@@ -1,0 +1,69 @@
+#include "platform/kernel.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <dlfcn.h>
+
+BOOL InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION cs, DWORD spinCount) {
+  pthread_mutexattr_t attr;
+  pthread_mutexattr_init(&attr);
+  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+  const int rc = pthread_mutex_init(&cs->mutex, &attr);
+  pthread_mutexattr_destroy(&attr);
+  cs->spinCount = spinCount;
+  return rc == 0 ? TRUE : FALSE;
+}
+
+void EnterCriticalSection(LPCRITICAL_SECTION cs) { pthread_mutex_lock(&cs->mutex); }
+void LeaveCriticalSection(LPCRITICAL_SECTION cs) { pthread_mutex_unlock(&cs->mutex); }
+void DeleteCriticalSection(LPCRITICAL_SECTION cs) { pthread_mutex_destroy(&cs->mutex); }
+
+namespace {
+std::atomic<DWORD> g_nextThreadId{1};
+thread_local DWORD t_threadId = 0;
+thread_local DWORD t_lastError = 0;
+}  // namespace
+
+DWORD GetCurrentThreadId() {
+  if (t_threadId == 0) t_threadId = g_nextThreadId.fetch_add(1, std::memory_order_relaxed);
+  return t_threadId;
+}
+
+DWORD GetLastError() { return t_lastError; }
+void SetLastError(DWORD error) { t_lastError = error; }
+
+BOOL DisableThreadLibraryCalls(HMODULE) { return TRUE; }
+
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size) {
+  Dl_info info{};
+  if (module == nullptr || dladdr(reinterpret_cast<const void*>(module), &info) == 0 ||
+      info.dli_fname == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  if (size == 0) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  // Widen the UTF-8 path; as on Windows, a path that does not fit is
+  // truncated, terminated, and reported with ERROR_INSUFFICIENT_BUFFER.
+  std::mbstate_t state{};
+  const char* src = info.dli_fname;
+  DWORD n = 0;
+  while (*src != '\0' && n + 1 < size) {
+    wchar_t wc = 0;
+    const std::size_t used = std::mbrtowc(&wc, src, 4, &state);
+    if (used == 0 || used > 4) {
+      wc = static_cast<unsigned char>(*src);
+      src += 1;
+      state = {};
+    } else {
+      src += used;
+    }
+    filename[n++] = wc;
+  }
+  filename[n] = L'\0';
+  SetLastError(*src == '\0' ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER);
+  return n;
+}
