@@ -1,0 +1,3 @@
+#include "thumb/module_count.h"
+
+LONG g_moduleCount = 0;
