@@ -1,0 +1,157 @@
+#include "formats/packed/packed_reader.h"
+
+#include <tinyxml.h>
+
+#include <algorithm>
+#include <boost/lexical_cast.hpp>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "formats/packed/packed_format.h"
+#include "formats/packed/stream_reads.h"
+
+namespace {
+
+using namespace packed;
+
+// What the Thumb element says about the preview.
+struct PreviewSpec {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::string bin;
+};
+
+// An empty (or missing) attribute reads as 0; any other text must be an
+// optional sign and decimal digits within int32, else bad_lexical_cast.
+std::int32_t AttributeNumber(const char* text) {
+  if (text == nullptr || *text == '\0') return 0;
+  return boost::lexical_cast<std::int32_t>(std::string(text));
+}
+
+// Finds the first top-level Kelapp element and its first Thumb child. The
+// parser's error state is not consulted: whatever it built is searched.
+bool FindPreview(const char* xmlText, PreviewSpec& spec) {
+  TiXmlDocument document;
+  document.Parse(xmlText, nullptr, TIXML_DEFAULT_ENCODING);
+  const TiXmlElement* kelapp = nullptr;
+  for (const TiXmlNode* node = document.FirstChild(); node != nullptr; node = node->NextSibling()) {
+    const TiXmlElement* element = node->ToElement();  // comments or text named Kelapp do not count
+    if (element != nullptr && std::strcmp(element->Value(), "Kelapp") == 0) {
+      kelapp = element;
+      break;
+    }
+  }
+  if (kelapp == nullptr) return false;
+  const TiXmlElement* thumb = kelapp->FirstChildElement("Thumb");
+  if (thumb == nullptr) return false;
+  const char* width = thumb->Attribute("width");
+  const char* height = thumb->Attribute("height");
+  const char* bin = thumb->Attribute("bin");
+  spec.width = AttributeNumber(width);
+  spec.height = AttributeNumber(height);
+  spec.bin = bin != nullptr ? bin : "";
+  return true;
+}
+
+// The name runs to its first zero byte, or fills the whole field when it has
+// none; nothing past the header is looked at.
+bool NameMatches(const std::uint8_t* header, const std::string& bin) {
+  const std::uint8_t* name = header + kNameOffset;
+  const void* zero = std::memchr(name, 0, kNameSize);
+  const std::size_t length = zero != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - name)
+                                             : kNameSize;
+  return length == bin.size() && std::memcmp(name, bin.data(), length) == 0;
+}
+
+// A stored preview: the first `needed` bytes go straight into the pixels; the
+// rest of rawSize must still be there, but is not kept.
+bool CopyStoredPreview(IStream* stream, std::uint32_t rawSize, std::uint8_t* pixels, std::uint32_t needed) {
+  if (ReadFully(stream, pixels, needed) < needed) return false;
+  return ReadAndDrop(stream, rawSize - needed);
+}
+
+bool CopyZlibPreview(IStream* stream, std::uint32_t storedSize, std::uint32_t rawSize, std::uint8_t* pixels,
+                     std::uint32_t needed) {
+  // No zlib stream of storedSize bytes fills more than this, so inflating into
+  // it succeeds exactly when inflating into rawSize bytes would.
+  const std::uint64_t capacity = std::min<std::uint64_t>(rawSize, storedSize * kMaxDeflateRatio);
+  if (capacity < needed || capacity > kMaxInflateBuffer) return false;
+  std::vector<std::uint8_t> input;
+  if (!ReadToVector(stream, storedSize, input)) return false;
+  std::uint32_t produced = 0;
+  if (capacity == needed)  // the usual case: no staging buffer needed
+    return InflateBlock(input.data(), storedSize, pixels, needed, &produced) && produced == needed;
+  std::vector<std::uint8_t> output(static_cast<std::size_t>(capacity));
+  input.shrink_to_fit();
+  if (!InflateBlock(input.data(), storedSize, output.data(), static_cast<std::uint32_t>(capacity), &produced))
+    return false;
+  if (produced < needed) return false;  // too short to fill the preview
+  std::memcpy(pixels, output.data(), needed);
+  return true;
+}
+
+// Walks the blocks until the first one named `bin` whose compression is known
+// and copies its first `needed` bytes into `pixels`. Every round takes a
+// 132-byte header from the stream, so the walk ends with the stream.
+bool ScanBlocks(IStream* stream, const std::string& bin, std::uint8_t* pixels, std::uint32_t needed) {
+  std::uint8_t header[kBlockHeaderSize];
+  for (;;) {
+    if (ReadFully(stream, header, sizeof(header)) < sizeof(header)) return false;
+    if (std::memcmp(header, kBlockMagic, sizeof(kBlockMagic)) != 0) return false;
+    const std::uint32_t compression = Load32(header + kCompressionOffset);
+    const std::uint32_t storedSize = Load32(header + kStoredSizeOffset);
+    const std::uint32_t rawSize = Load32(header + kRawSizeOffset);
+    if (NameMatches(header, bin)) {
+      if (rawSize == 0) return false;
+      if (compression == kCompressionStored) return rawSize >= needed && CopyStoredPreview(stream, rawSize, pixels, needed);
+      if (compression == kCompressionZlib) return CopyZlibPreview(stream, storedSize, rawSize, pixels, needed);
+      // An unknown compression is passed over like any other block.
+    }
+    LARGE_INTEGER move;
+    move.QuadPart = storedSize;
+    stream->Seek(move, STREAM_SEEK_CUR, nullptr);  // a failed skip shows up as a bad next header
+  }
+}
+
+bool ReadPreview(lumo::CImage32& image, IStream* stream) {
+  std::uint8_t magic[kMagicSize];
+  if (ReadFully(stream, magic, sizeof(magic)) < sizeof(magic)) return false;
+  if (std::memcmp(magic, kMagic, sizeof(magic)) != 0) return false;
+  std::uint8_t words[kHeaderWordsSize];
+  if (ReadFully(stream, words, sizeof(words)) < sizeof(words)) return false;
+  const std::uint32_t xmlLength = Load32(words + kXmlLengthOffset);
+  if (xmlLength >= kMaxXmlLength) {
+    image.Resize(kPlaceholderSide, kPlaceholderSide);
+    image.FillChecker(image.m_width, image.m_height, lumo::kWhite, lumo::kCheckerGrey);
+    return false;
+  }
+
+  std::vector<std::uint8_t> xml;
+  if (!ReadToVector(stream, xmlLength, xml)) return false;
+  xml.push_back(0);
+  PreviewSpec spec;
+  if (!FindPreview(reinterpret_cast<const char*>(xml.data()), spec)) return false;
+  std::vector<std::uint8_t>().swap(xml);
+  if (spec.width < 1 || spec.width > kMaxPreviewSide || spec.height < 1 || spec.height > kMaxPreviewSide) return false;
+
+  // Without storage of the full size there is nowhere to copy to.
+  if (!image.Resize(spec.width, spec.height) || image.m_width != spec.width || image.m_height != spec.height)
+    return false;
+  lumo::ImageLock lock(&image);
+  if (image.m_pixels == nullptr) return false;
+  const auto needed = static_cast<std::uint32_t>(spec.width) * static_cast<std::uint32_t>(spec.height) * 4u;
+  return ScanBlocks(stream, spec.bin, reinterpret_cast<std::uint8_t*>(image.m_pixels), needed);
+}
+
+}  // namespace
+
+bool ReadPackedDocument(lumo::CImage32& image, IStream* stream) {
+  if (stream == nullptr) return false;
+  try {
+    return ReadPreview(image, stream);
+  } catch (const std::bad_alloc&) {
+    return false;  // memory exhaustion means no preview; a bad number still propagates
+  }
+}
