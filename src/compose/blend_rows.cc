@@ -2,7 +2,81 @@
 
 #include <cstring>
 
+#include "compose/blend_skeletons.h"
+#include "compose/blend_tables.h"
+
 namespace lumo {
+namespace {
+
+using u32 = std::uint32_t;
+using u8 = std::uint8_t;
+
+// Straight-alpha source over: S = srcA * opacity (or colour alpha * mask),
+// a = S / 255, F = S + dA * 255 - a * ad; the channel is the
+// alpha-weighted mean of s and d.
+inline u32 SourceOver(u32 s, u32 d, u32 S, u32 a, u32 ad, u32 F) {
+  return (S * s + (255 - a) * ad * d) / F;
+}
+
+template <bool kGamma>
+inline u32 MixChannel(u32 d, u32 s, u32 a) {
+  if constexpr (kGamma) {
+    return g_blendTables.gammaCompress[mix(g_blendTables.gammaExpand[d], g_blendTables.gammaExpand[s], a)];
+  } else {
+    return mix(d, s, a);
+  }
+}
+
+template <bool kGamma>
+void NormalKeepAlphaLoop(u8* d, const u8* s, std::int32_t count, u8 opacity) {
+  for (std::int32_t i = 0; i < count; ++i, d += 4, s += 4) {
+    if (s[3] == 0 || d[3] == 0) continue;
+    if (s[3] == 255 && opacity == 255) {
+      std::memcpy(d, s, 3);
+      continue;
+    }
+    const u32 a = div255(u32{s[3]} * opacity);
+    for (int c = 0; c < 3; ++c) d[c] = static_cast<u8>(MixChannel<kGamma>(d[c], s[c], a));
+  }
+}
+
+template <bool kGamma>
+void NormalLoop(u8* d, const u8* s, std::int32_t count, u8 opacity) {
+  const u8* expand = g_blendTables.gammaExpand;
+  const u8* compress = g_blendTables.gammaCompress;
+  for (std::int32_t i = 0; i < count; ++i, d += 4, s += 4) {
+    const u32 sA = s[3];
+    if (sA == 0) continue;
+    const u32 dA = d[3];
+    if (dA == 0) {
+      TakeSource(d, s, opacity);
+      continue;
+    }
+    if (opacity == 255 && sA == 255) {
+      std::memcpy(d, s, 4);
+      continue;
+    }
+    const u32 S = sA * opacity;
+    const u32 a = div255(S);
+    if (dA == 255) {
+      for (int c = 0; c < 3; ++c) d[c] = static_cast<u8>(MixChannel<kGamma>(d[c], s[c], a));
+      continue;
+    }
+    const u32 ad = div255(dA * 255);
+    const u32 F = S + dA * 255 - a * ad;  // at least dA, never 0
+    for (int c = 0; c < 3; ++c) {
+      if (d[c] == s[c]) continue;
+      if constexpr (kGamma) {
+        d[c] = compress[SourceOver(expand[s[c]], expand[d[c]], S, a, ad, F)];
+      } else {
+        d[c] = static_cast<u8>(SourceOver(s[c], d[c], S, a, ad, F));
+      }
+    }
+    d[3] = static_cast<u8>(div255(F));
+  }
+}
+
+}  // namespace
 
 void CopyRow(const DrawParams&, std::uint32_t* dst, const std::uint32_t* src, std::int32_t count) {
   if (count <= 0) return;
@@ -15,6 +89,113 @@ void AndRow(const DrawParams&, std::uint32_t* dst, const std::uint32_t* src, std
 
 void OrRow(const DrawParams&, std::uint32_t* dst, const std::uint32_t* src, std::int32_t count) {
   for (std::int32_t i = 0; i < count; ++i) dst[i] |= src[i];
+}
+
+void NormalKeepAlphaRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t* src,
+                        std::int32_t count) {
+  auto* d = reinterpret_cast<u8*>(dst);
+  const auto* s = reinterpret_cast<const u8*>(src);
+  if (params.gamma) {
+    NormalKeepAlphaLoop<true>(d, s, count, params.opacity);
+  } else {
+    NormalKeepAlphaLoop<false>(d, s, count, params.opacity);
+  }
+}
+
+void NormalRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t* src,
+               std::int32_t count) {
+  auto* d = reinterpret_cast<u8*>(dst);
+  const auto* s = reinterpret_cast<const u8*>(src);
+  if (params.gamma) {
+    NormalLoop<true>(d, s, count, params.opacity);
+  } else {
+    NormalLoop<false>(d, s, count, params.opacity);
+  }
+}
+
+void EraseAlphaRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t* src,
+                   std::int32_t count) {
+  auto* d = reinterpret_cast<u8*>(dst);
+  const auto* s = reinterpret_cast<const u8*>(src);
+  const u32 opacity = params.opacity;
+  for (std::int32_t i = 0; i < count; ++i, d += 4, s += 4) {
+    const u32 m = s[3];
+    if (m == 0) continue;
+    const u32 e = opacity == 255 ? m : div255(opacity * m);
+    d[3] = static_cast<u8>(d[3] > e ? d[3] - e : 0);
+  }
+}
+
+void EraseInverseAlphaRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t* src,
+                          std::int32_t count) {
+  auto* d = reinterpret_cast<u8*>(dst);
+  const auto* s = reinterpret_cast<const u8*>(src);
+  const u32 opacity = params.opacity;
+  for (std::int32_t i = 0; i < count; ++i, d += 4, s += 4) {
+    const u32 m = s[3];
+    if (m == 255) continue;
+    const u32 e = opacity == 255 ? 255 - m : div255(opacity * (255 - m));
+    d[3] = static_cast<u8>(d[3] > e ? d[3] - e : 0);
+  }
+}
+
+void EraseAlphaScaledRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t* src,
+                         std::int32_t count) {
+  auto* d = reinterpret_cast<u8*>(dst);
+  const auto* s = reinterpret_cast<const u8*>(src);
+  const u32 opacity = params.opacity;
+  for (std::int32_t i = 0; i < count; ++i, d += 4, s += 4) {
+    const u32 m = s[3];
+    if (m == 0) continue;
+    const u32 dA = d[3];
+    const u32 e = opacity == 255 ? m : div255(opacity * m);
+    if (dA == 255) {
+      d[3] = static_cast<u8>(255 - e);
+    } else {
+      d[3] = static_cast<u8>(dA - div255(dA * e));
+    }
+  }
+}
+
+void NormalKeyedRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t* src,
+                    std::int32_t count) {
+  const u32 opacity = params.opacity;
+  if (opacity == 0) return;
+  auto* d = reinterpret_cast<u8*>(dst);
+  const auto* s = reinterpret_cast<const u8*>(src);
+  for (std::int32_t i = 0; i < count; ++i, d += 4, s += 4) {
+    const u32 sA = s[3];
+    if (sA == 0 || src[i] == params.keyColour) continue;
+    if (sA == 255 && opacity == 255) {
+      std::memcpy(d, s, 3);
+      continue;
+    }
+    const u32 w = opacity == 255 ? sA : div255(opacity * sA);
+    for (int c = 0; c < 3; ++c) d[c] = static_cast<u8>(mix(d[c], s[c], w));
+  }
+}
+
+void FillMaskRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t* src,
+                 std::int32_t count) {
+  const u32 colour = params.fillColour;
+  const u32 c[3] = {colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF};
+  const u32 cA = colour >> 24;
+  auto* d = reinterpret_cast<u8*>(dst);
+  const auto* s = reinterpret_cast<const u8*>(src);
+  for (std::int32_t i = 0; i < count; ++i, d += 4, s += 4) {
+    const u32 m = s[3];
+    if (m == 0) continue;
+    const u32 dA = d[3];
+    const u32 S = cA * m;
+    const u32 a = div255(S);
+    const u32 ad = div255(dA * 255);
+    const u32 F = S + dA * 255 - ad * a;
+    if (F == 0) continue;
+    for (int k = 0; k < 3; ++k) {
+      if (d[k] != c[k]) d[k] = static_cast<u8>(SourceOver(c[k], d[k], S, a, ad, F));
+    }
+    d[3] = static_cast<u8>(div255(F));
+  }
 }
 
 }  // namespace lumo

@@ -1,0 +1,179 @@
+// The colour operations of the blend modes: what each makes of one source
+// and one destination channel (or, for the hue family, of the two pixels).
+// The row skeletons in blend_skeletons.h mix these results in.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "compose/blend.h"
+#include "compose/blend_tables.h"
+#include "compose/colour.h"
+
+namespace lumo::ops {
+
+using u32 = std::uint32_t;
+
+// What an operation may change in the shared skeletons. Channel(s, d, a)
+// gives X for one channel; a is the scaled source alpha, which only
+// AddScaled reads.
+struct Defaults {
+  static constexpr bool kMixes = true;             // P and Q mix X toward d by a
+  static constexpr bool kWhiteSourceKeeps = false;  // P: a white source changes nothing
+  static constexpr bool kPerPixel = false;         // X needs the whole pixel (hue family)
+  static constexpr bool kGreyKeeps = false;        // P: a destination without hue is kept
+  static constexpr bool kOwnRounding = false;      // P and Q are the operation's own
+};
+
+struct Add : Defaults {
+  static constexpr u32 Channel(u32 s, u32 d, u32) { return std::min<u32>(255, s + d); }
+};
+
+// Not a mix: the source is scaled by a and added.
+struct AddScaled : Defaults {
+  static constexpr bool kMixes = false;
+  static constexpr u32 Channel(u32 s, u32 d, u32 a) { return std::min<u32>(255, d + div255(s * a)); }
+};
+
+struct Subtract : Defaults {
+  static constexpr u32 Channel(u32 s, u32 d, u32) { return d > s ? d - s : 0; }
+};
+
+struct Multiply : Defaults {
+  static constexpr bool kWhiteSourceKeeps = true;
+  static constexpr u32 Channel(u32 s, u32 d, u32) { return div255(s * d); }
+};
+
+struct Divide : Defaults {
+  static constexpr u32 Channel(u32 s, u32 d, u32) { return std::min<u32>(255, d * 256 / (s + 1)); }
+};
+
+// 511 rather than 510 in the upper half: white over black gives 254.
+struct Overlay : Defaults {
+  static constexpr u32 Channel(u32 s, u32 d, u32) {
+    return d < 128 ? div255(2 * d * s) : 255 - div255((511 - 2 * d) * (255 - s));
+  }
+};
+
+struct Screen : Defaults {
+  static constexpr u32 Channel(u32 s, u32 d, u32) { return 255 - div255((255 - s) * (255 - d)); }
+};
+
+struct Lighten : Defaults {
+  static constexpr u32 Channel(u32 s, u32 d, u32) { return std::max(s, d); }
+};
+
+struct Darken : Defaults {
+  static constexpr u32 Channel(u32 s, u32 d, u32) { return std::min(s, d); }
+};
+
+struct Difference : Defaults {
+  static constexpr u32 Channel(u32 s, u32 d, u32) { return s > d ? s - d : d - s; }
+};
+
+struct Exclusion : Defaults {
+  static constexpr u32 Channel(u32 s, u32 d, u32) { return s + d - div255(2 * s * d); }
+};
+
+struct ColourDodge : Defaults {
+  static constexpr u32 Channel(u32 s, u32 d, u32) { return std::min<u32>(255, d * 256 / (256 - s)); }
+};
+
+struct ColourBurn : Defaults {
+  static constexpr u32 Channel(u32 s, u32 d, u32) {
+    return 255 - std::min<u32>(255, (255 - d) * 256 / (s + 1));
+  }
+};
+
+struct LinearDodge : Add {};
+
+struct LinearBurn : Defaults {
+  static constexpr u32 Channel(u32 s, u32 d, u32) { return s + d > 255 ? s + d - 255 : 0; }
+};
+
+// 2sd + d^2 (1 - 2s) below the middle, 2d (1 - s) + sqrt(d) (2s - 1) above.
+struct SoftLight : Defaults {
+  static u32 Channel(u32 s, u32 d, u32) {
+    if (s < 128) return div255(2 * s * d) + div255(div255((255 - 2 * s) * d * d));
+    return div255((510 - 2 * s) * d) + div255(g_blendTables.sqrt[d] * (2 * s - 255));
+  }
+};
+
+struct HardLight : Defaults {
+  static constexpr u32 Channel(u32 s, u32 d, u32) {
+    return s >= 128 ? 255 - div255(2 * (255 - s) * (255 - d)) : div255(2 * s * d);
+  }
+};
+
+struct HardMix : Defaults {
+  static constexpr u32 Channel(u32 s, u32 d, u32) { return s + d >= 255 ? 255 : 0; }
+};
+
+// d + (255 - s)(255 - 2d) / 255 with its own signed rounding (>> is arithmetic).
+struct InvertedExclusion : Defaults {
+  static constexpr bool kOwnRounding = true;
+
+  static constexpr int Scaled(int d, int h) {
+    const int t = (255 - 2 * d) * h + 1;
+    return d + ((t + (t >> 8)) >> 8);
+  }
+
+  static void Opaque(std::uint8_t* d, const std::uint8_t* s, std::uint8_t opacity) {
+    if (s[3] == 255 && opacity == 255) {
+      for (int c = 0; c < 3; ++c) d[c] = static_cast<std::uint8_t>(Scaled(d[c], 255 - s[c]));
+      return;
+    }
+    const u32 a = div255(u32{s[3]} * opacity);
+    for (int c = 0; c < 3; ++c) {
+      d[c] = static_cast<std::uint8_t>(Scaled(d[c], static_cast<int>(div255((255u - s[c]) * a))));
+    }
+  }
+
+  // True divisions by 255 throughout, and no test on M.
+  static void Partial(std::uint8_t* d, const std::uint8_t* s, std::uint8_t opacity) {
+    const int dA = d[3];
+    const int S = s[3] * opacity;
+    const int F = S + 255 * dA - S / 255 * dA;
+    if (F == 0) return;
+    const int a = static_cast<int>(div255(static_cast<u32>(S)));
+    const int M = dA * (F / 255) / 255;
+    const int dWeight = (65025 - S) / 255 * dA;
+    std::uint8_t out[4];
+    for (int c = 0; c < 3; ++c) {
+      const int x = Scaled(d[c], static_cast<int>(div255(static_cast<u32>((255 - s[c]) * a))));
+      const int N = (S * s[c] + d[c] * dWeight) / F;
+      out[c] = static_cast<std::uint8_t>((M * x + (255 - M) * N) / 255);
+    }
+    out[3] = static_cast<std::uint8_t>(F / 255);
+    std::copy(out, out + 4, d);
+  }
+};
+
+// The hue family: X is rebuilt from hue, chroma and luma taken from the
+// source or the destination. Pixel() fills x (B, G, R) and tells whether the
+// destination has a hue.
+template <bool kHueFromSource, bool kChromaFromSource, bool kLumaFromSource>
+struct HueFamily : Defaults {
+  static constexpr bool kPerPixel = true;
+
+  static bool Pixel(const std::uint8_t* s, const std::uint8_t* d, u32* x) {
+    const HueChromaLuma sm = ColourMetrics(s[2], s[1], s[0]);
+    const HueChromaLuma dm = ColourMetrics(d[2], d[1], d[0]);
+    const RgbValues rgb = HueChromaLumaToRgb(kHueFromSource ? sm.hue : dm.hue,
+                                             kChromaFromSource ? sm.chroma : dm.chroma,
+                                             kLumaFromSource ? sm.luma : dm.luma, 255);
+    x[0] = static_cast<std::uint8_t>(rgb.b);
+    x[1] = static_cast<std::uint8_t>(rgb.g);
+    x[2] = static_cast<std::uint8_t>(rgb.r);
+    return dm.hue != -1.0f;
+  }
+};
+
+struct Hue : HueFamily<true, false, false> {
+  static constexpr bool kGreyKeeps = true;
+};
+struct Saturation : HueFamily<false, true, false> {};
+struct Colour : HueFamily<true, true, false> {};
+struct Luminosity : HueFamily<false, false, true> {};
+
+}  // namespace lumo::ops

@@ -1,0 +1,159 @@
+// The per-pixel forms of a colour operation (P for an opaque destination, Q
+// for a partially transparent one) and the two row skeletons that apply
+// them, written once and instantiated per operation.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "compose/blend.h"
+#include "compose/blend_ops.h"
+#include "compose/blend_tables.h"
+
+namespace lumo {
+
+// P: a = srcA * opacity / 255; each channel becomes mix(d, X(s, d), a). The
+// destination alpha is not written.
+template <class Op>
+void OpaqueBlend(std::uint8_t* d, const std::uint8_t* s, std::uint8_t opacity) {
+  if constexpr (Op::kOwnRounding) {
+    Op::Opaque(d, s, opacity);
+  } else {
+    const std::uint32_t a = div255(std::uint32_t{s[3]} * opacity);
+    if (a == 0) return;
+    if constexpr (Op::kWhiteSourceKeeps) {
+      if (s[0] == 255 && s[1] == 255 && s[2] == 255) return;
+    }
+    std::uint32_t x[3];
+    if constexpr (Op::kPerPixel) {
+      const bool hasHue = Op::Pixel(s, d, x);
+      if (Op::kGreyKeeps && !hasHue) return;
+    } else {
+      for (int c = 0; c < 3; ++c) x[c] = Op::Channel(s[c], d[c], a);
+    }
+    for (int c = 0; c < 3; ++c) {
+      d[c] = static_cast<std::uint8_t>(!Op::kMixes || a == 255 ? x[c] : mix(d[c], x[c], a));
+    }
+  }
+}
+
+// Q: X mixed in by a, then composited over the straight-alpha source-over
+// colour N by the weight M the destination alpha carries.
+template <class Op>
+void PartialBlend(std::uint8_t* d, const std::uint8_t* s, std::uint8_t opacity) {
+  if constexpr (Op::kOwnRounding) {
+    Op::Partial(d, s, opacity);
+  } else {
+    const std::uint32_t dA = d[3];
+    const std::uint32_t S = std::uint32_t{s[3]} * opacity;
+    const std::uint32_t a = div255(S);
+    const std::uint32_t ad = div255(dA * 255);
+    const std::uint32_t F = S + dA * 255 - ad * a;
+    if (F == 0) return;
+    std::uint32_t x[3];
+    if constexpr (Op::kPerPixel) {
+      Op::Pixel(s, d, x);
+    } else {
+      for (int c = 0; c < 3; ++c) x[c] = Op::Channel(s[c], d[c], a);
+    }
+    if (Op::kMixes && a <= 254) {
+      for (int c = 0; c < 3; ++c) x[c] = mix(d[c], x[c], a);
+    }
+    const std::uint32_t M = div255(dA * ((F + 510) >> 8));
+    std::uint8_t out[4];
+    if (M <= 254) {
+      for (int c = 0; c < 3; ++c) {
+        const std::uint32_t N = (d[c] * (255 - a) * ad + s[c] * S) / F;
+        out[c] = static_cast<std::uint8_t>(div255(N * (255 - M) + x[c] * M));
+      }
+    } else {
+      for (int c = 0; c < 3; ++c) out[c] = static_cast<std::uint8_t>(x[c]);
+    }
+    out[3] = static_cast<std::uint8_t>(div255(F));
+    std::memcpy(d, out, 4);
+  }
+}
+
+// Runs a per-pixel blend on gamma-expanded colour channels and compresses
+// the destination afterwards; alpha passes through untouched.
+template <PixelBlend Blend>
+inline void GammaBlend(std::uint8_t* d, const std::uint8_t* s, std::uint8_t opacity) {
+  const std::uint8_t* expand = g_blendTables.gammaExpand;
+  const std::uint8_t* compress = g_blendTables.gammaCompress;
+  const std::uint8_t t[4] = {expand[s[0]], expand[s[1]], expand[s[2]], s[3]};
+  for (int c = 0; c < 3; ++c) d[c] = expand[d[c]];
+  Blend(d, t, opacity);
+  for (int c = 0; c < 3; ++c) d[c] = compress[d[c]];
+}
+
+template <PixelBlend P, bool kGamma>
+void LockedLoop(std::uint8_t* d, const std::uint8_t* s, std::int32_t count, std::uint8_t opacity) {
+  for (std::int32_t i = 0; i < count; ++i, d += 4, s += 4) {
+    if (s[3] == 0) continue;
+    if constexpr (kGamma) {
+      GammaBlend<P>(d, s, opacity);
+    } else {
+      P(d, s, opacity);
+    }
+  }
+}
+
+// Modes 5 to 27: P on every pixel under a visible source; the destination
+// alpha is neither read nor written.
+template <PixelBlend P>
+void LockedRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t* src,
+               std::int32_t count) {
+  auto* d = reinterpret_cast<std::uint8_t*>(dst);
+  const auto* s = reinterpret_cast<const std::uint8_t*>(src);
+  if (params.gamma) {
+    LockedLoop<P, true>(d, s, count, params.opacity);
+  } else {
+    LockedLoop<P, false>(d, s, count, params.opacity);
+  }
+}
+
+// A transparent destination takes the source, its alpha scaled by opacity.
+inline void TakeSource(std::uint8_t* d, const std::uint8_t* s, std::uint8_t opacity) {
+  std::memcpy(d, s, 4);
+  if (opacity != 255) d[3] = static_cast<std::uint8_t>(div255(std::uint32_t{s[3]} * opacity));
+}
+
+template <PixelBlend P, PixelBlend Q, bool kGamma>
+void CompositedLoop(std::uint8_t* d, const std::uint8_t* s, std::int32_t count,
+                    std::uint8_t opacity) {
+  for (std::int32_t i = 0; i < count; ++i, d += 4, s += 4) {
+    if (s[3] == 0) continue;
+    const std::uint8_t dA = d[3];
+    if (dA == 0) {
+      TakeSource(d, s, opacity);
+    } else if (dA == 255) {
+      if constexpr (kGamma) {
+        GammaBlend<P>(d, s, opacity);
+      } else {
+        P(d, s, opacity);
+      }
+    } else {
+      if constexpr (kGamma) {
+        GammaBlend<Q>(d, s, opacity);
+      } else {
+        Q(d, s, opacity);
+      }
+    }
+  }
+}
+
+// Modes 29 to 51: full alpha arithmetic, P over opaque and Q over partially
+// transparent destination pixels.
+template <PixelBlend P, PixelBlend Q>
+void CompositedRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t* src,
+                   std::int32_t count) {
+  auto* d = reinterpret_cast<std::uint8_t*>(dst);
+  const auto* s = reinterpret_cast<const std::uint8_t*>(src);
+  if (params.gamma) {
+    CompositedLoop<P, Q, true>(d, s, count, params.opacity);
+  } else {
+    CompositedLoop<P, Q, false>(d, s, count, params.opacity);
+  }
+}
+
+}  // namespace lumo
