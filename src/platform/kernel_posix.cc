@@ -4,6 +4,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/testing.h"
 
 BOOL InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION cs, DWORD spinCount) {
   pthread_mutexattr_t attr;
@@ -35,7 +40,64 @@ void SetLastError(DWORD error) { t_lastError = error; }
 
 BOOL DisableThreadLibraryCalls(HMODULE) { return TRUE; }
 
+namespace {
+
+// Test hooks: a path standing in for the module's, or a forced failure.
+struct ModuleNameHooks {
+  std::mutex mutex;
+  std::optional<std::wstring> path;
+  std::optional<DWORD> error;
+};
+
+ModuleNameHooks& Hooks() {
+  static ModuleNameHooks* hooks = new ModuleNameHooks;
+  return *hooks;
+}
+
+// Copies as much of `text` as fits, terminated; ERROR_INSUFFICIENT_BUFFER
+// when cut short, as on Windows.
+DWORD CopyModuleName(const std::wstring& text, LPWSTR filename, DWORD size) {
+  DWORD n = 0;
+  while (n < text.size() && n + 1 < size) {
+    filename[n] = text[n];
+    ++n;
+  }
+  filename[n] = L'\0';
+  SetLastError(n == text.size() ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER);
+  return n;
+}
+
+}  // namespace
+
+namespace platform::testing {
+
+void OverrideModuleFileName(std::optional<std::wstring> path) {
+  std::lock_guard<std::mutex> lock(Hooks().mutex);
+  Hooks().path = std::move(path);
+}
+
+void FailModuleFileName(std::optional<DWORD> error) {
+  std::lock_guard<std::mutex> lock(Hooks().mutex);
+  Hooks().error = error;
+}
+
+}  // namespace platform::testing
+
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size) {
+  {
+    std::lock_guard<std::mutex> lock(Hooks().mutex);
+    if (Hooks().error.has_value()) {
+      SetLastError(*Hooks().error);
+      return 0;
+    }
+    if (module != nullptr && Hooks().path.has_value()) {
+      if (size == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+      }
+      return CopyModuleName(*Hooks().path, filename, size);
+    }
+  }
   Dl_info info{};
   if (module == nullptr || dladdr(reinterpret_cast<const void*>(module), &info) == 0 ||
       info.dli_fname == nullptr) {

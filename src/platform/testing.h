@@ -96,6 +96,8 @@ int LiveDibs();
 int CreateDIBSectionCalls();
 // The header of the last CreateDIBSection call, also a failed one.
 std::optional<BITMAPINFOHEADER> LastDibRequest();
+// No fault, counters at 0, no last request; live sections stay valid.
+void ResetDibCounters();
 
 // ------------------------------------------------------------ notices (USER)
 
