@@ -1,0 +1,88 @@
+#include "formats/pxv/decompressor_pool.h"
+
+#include <zstd.h>
+
+namespace {
+
+// Holds the critical section for a scope.
+class CsLock {
+ public:
+  explicit CsLock(CRITICAL_SECTION* cs) : m_cs(cs) { EnterCriticalSection(m_cs); }
+  ~CsLock() { LeaveCriticalSection(m_cs); }
+  CsLock(const CsLock&) = delete;
+  CsLock& operator=(const CsLock&) = delete;
+
+ private:
+  CRITICAL_SECTION* m_cs;
+};
+
+}  // namespace
+
+DecompressorPool::DecompressorPool() { InitializeCriticalSectionAndSpinCount(&m_cs, 1024); }
+
+DecompressorPool::~DecompressorPool() {
+  for (ZSTD_DCtx* context : m_all) ZSTD_freeDCtx(context);
+  DeleteCriticalSection(&m_cs);
+}
+
+ZSTD_DCtx* DecompressorPool::Take() {
+  {
+    CsLock lock(&m_cs);
+    if (!m_idle.empty()) {
+      ZSTD_DCtx* context = m_idle.front();
+      m_idle.pop_front();
+      return context;
+    }
+  }
+  // Making a context allocates; the lock is not held for it.
+  ZSTD_DCtx* context = ZSTD_createDCtx();
+  if (context == nullptr) return nullptr;
+  CsLock lock(&m_cs);
+  try {
+    m_all.push_back(context);
+  } catch (...) {
+    ZSTD_freeDCtx(context);
+    throw;
+  }
+  return context;
+}
+
+void DecompressorPool::Give(ZSTD_DCtx* context) {
+  CsLock lock(&m_cs);
+  m_idle.push_back(context);
+}
+
+bool DecompressorPool::Decompress(const void* source, std::int32_t sourceSize, void* destination,
+                                  std::int32_t destinationCapacity, std::int32_t* written) {
+  if (written != nullptr) *written = 0;
+  if (sourceSize < 0 || destinationCapacity < 0) return false;
+  ZSTD_DCtx* context = Take();
+  if (context == nullptr) return false;
+  struct GiveBack {
+    DecompressorPool* pool;
+    ZSTD_DCtx* context;
+    // A context that cannot be queued again stays in the list of all
+    // contexts and is freed with the pool.
+    ~GiveBack() {
+      try {
+        pool->Give(context);
+      } catch (...) {
+      }
+    }
+  } giveBack{this, context};
+  const std::size_t result = ZSTD_decompressDCtx(context, destination, static_cast<std::size_t>(destinationCapacity),
+                                                 source, static_cast<std::size_t>(sourceSize));
+  if (ZSTD_isError(result)) return false;
+  if (written != nullptr) *written = static_cast<std::int32_t>(result);
+  return true;
+}
+
+std::size_t DecompressorPool::CreatedCount() {
+  CsLock lock(&m_cs);
+  return m_all.size();
+}
+
+std::size_t DecompressorPool::IdleCount() {
+  CsLock lock(&m_cs);
+  return m_idle.size();
+}

@@ -1,0 +1,163 @@
+#include "formats/pxv/document_reader.h"
+
+#include <zstd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <sstream>
+#include <string>
+
+#include "formats/pxv/document_buffer.h"
+#include "formats/pxv/page_stream.h"
+#include "lumo/errors.h"
+
+namespace {
+
+struct FreeDeleter {
+  void operator()(unsigned char* p) const { std::free(p); }
+};
+using HeapBytes = std::unique_ptr<unsigned char, FreeDeleter>;
+
+HeapBytes Allocate(std::uint64_t size) {
+  if (size > std::numeric_limits<std::size_t>::max()) return nullptr;
+  return HeapBytes(static_cast<unsigned char*>(std::malloc(size == 0 ? 1 : static_cast<std::size_t>(size))));
+}
+
+constexpr std::uint64_t kZstdBlockMax = 128 * 1024;
+constexpr std::uint64_t kInt32Max = 0x7FFFFFFF;
+
+// The blob's decoding, on an open stream. False for anything unreadable.
+bool DecodeBlob(PageStream& stream, DecompressorPool& pool, std::uint8_t* kind, std::uint64_t* length,
+                HeapBytes* pixels) {
+  const std::uint64_t total = stream.Length();
+  if (stream.Read(kind, 1) != 1) return false;
+  if (*kind == kBlobStored) {
+    *length = total - 1;
+    HeapBytes out = Allocate(*length);
+    if (!out || *length > kInt32Max) return false;
+    if (static_cast<std::uint64_t>(stream.Read(out.get(), static_cast<std::int32_t>(*length))) != *length)
+      return false;
+    *pixels = std::move(out);
+    return true;
+  }
+  if (*kind != kBlobZstd) return false;
+
+  unsigned char field[8];
+  if (stream.Read(field, 8) != 8) return false;
+  std::uint64_t declared = 0;
+  for (int i = 7; i >= 0; --i) declared = (declared << 8) | field[i];
+
+  const std::uint64_t compressedSize = total - 9;
+  if (compressedSize > kInt32Max) return false;
+  HeapBytes compressed = Allocate(compressedSize);
+  if (!compressed) return false;
+  if (static_cast<std::uint64_t>(stream.Read(compressed.get(), static_cast<std::int32_t>(compressedSize))) !=
+      compressedSize)
+    return false;
+
+  // The header's length is the capacity, but never more than the frames can
+  // produce: no allocation rests on a number the file cannot back.
+  const std::optional<std::uint64_t> bound = ZstdOutputBound(compressed.get(), compressedSize);
+  if (!bound) return false;
+  const std::uint64_t capacity = std::min(declared, *bound);
+  if (capacity > kInt32Max) return false;
+  HeapBytes out = Allocate(capacity);
+  if (!out) return false;
+  std::int32_t written = 0;
+  if (!pool.Decompress(compressed.get(), static_cast<std::int32_t>(compressedSize), out.get(),
+                       static_cast<std::int32_t>(capacity), &written))
+    return false;
+  // Only what zstd wrote counts as pixels.
+  *length = static_cast<std::uint64_t>(written);
+  *pixels = std::move(out);
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> ZstdOutputBound(const unsigned char* frames, std::size_t size) {
+  std::uint64_t total = 0;
+  while (size > 0) {
+    const std::size_t frame = ZSTD_findFrameCompressedSize(frames, size);
+    if (ZSTD_isError(frame) || frame == 0 || frame > size) return std::nullopt;
+    const unsigned long long content = ZSTD_getFrameContentSize(frames, frame);
+    if (content == ZSTD_CONTENTSIZE_ERROR) return std::nullopt;
+    const std::uint64_t most = (frame / 3 + 1) * kZstdBlockMax;
+    if (content == ZSTD_CONTENTSIZE_UNKNOWN) {
+      total += most;
+    } else {
+      if (content > most) return std::nullopt;
+      total += content;
+    }
+    if (total > (std::uint64_t{1} << 62)) return std::nullopt;
+    frames += frame;
+    size -= frame;
+  }
+  return total;
+}
+
+bool ReadImageBlob(DocumentContext& context, std::int64_t vidx, std::uint8_t* kind, std::uint64_t* length,
+                   unsigned char** pixels) {
+  std::string caught;
+  try {
+    PageStream stream;
+    stream.Open(context.store.get(), vidx);
+    HeapBytes out;
+    const bool result = DecodeBlob(stream, context.pool, kind, length, &out);
+    stream.Close();
+    *pixels = result ? out.release() : nullptr;
+    return result;
+  } catch (const lumo::PXVError& error) {
+    caught = error.what();
+  }
+  std::ostringstream text;
+  text << caught;
+  context.store->Describe(vidx, text);
+  throw lumo::FException(text.str(), 2);
+}
+
+bool ExtractThumbnail(lumo::CImage32& image, DocumentContext& context) {
+  DocumentBuffer document;
+  try {
+    PageStream stream;
+    stream.Open(context.store.get(), 0);
+    document = LoadDocumentBuffer(stream);
+    try {
+      stream.Close();
+    } catch (...) {
+      std::free(document.buffer);
+      throw;
+    }
+  } catch (const lumo::PXVError&) {
+    return false;
+  }
+  DocumentBufferHolder holder(document);
+
+  const kez::doc::ThumbRef* ref = holder->root->thumb_ref();
+  if (ref == nullptr) return true;
+  const std::int64_t width = ref->width();
+  const std::int64_t height = ref->height();
+
+  std::uint8_t kind = 0;
+  std::uint64_t length = 0;
+  unsigned char* raw = nullptr;
+  if (!ReadImageBlob(context, ref->vidx(), &kind, &length, &raw)) return true;
+  HeapBytes pixels(raw);
+
+  // The copy never reads past what the blob holds, and its size must fit the
+  // 32-bit count; otherwise the blob is unreadable and the image untouched.
+  if (width < 0 || height < 0) return true;
+  const std::uint64_t bytes = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 4;
+  if (bytes > kInt32Max || bytes > length) return true;
+
+  // A picture that cannot be stored is no picture: the image is 1x1 then.
+  if (!image.Resize(static_cast<int>(width), static_cast<int>(height))) return false;
+  if (bytes != 0) {
+    lumo::ImageLock lock(&image);
+    std::uint32_t* target = image.m_pixels != nullptr ? image.m_pixels : image.RowAddress(0);
+    if (target == nullptr) return false;
+    std::memcpy(target, pixels.get(), static_cast<std::size_t>(bytes));
+  }
+  return true;
+}

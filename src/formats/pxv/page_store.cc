@@ -1,0 +1,193 @@
+#include "formats/pxv/page_store.h"
+
+#include <cstdlib>
+#include <stdexcept>
+#include <utility>
+
+#include "formats/pxv/little_endian.h"
+#include "lumo/errors.h"
+
+namespace {
+
+[[noreturn]] void ThrowIoError() { throw std::runtime_error("IO error"); }
+
+}  // namespace
+
+// ---------------------------------------------------------------- PageFile
+
+PageFile::PageFile(std::uint64_t size, ReadFunction read) : m_size(size), m_read(std::move(read)) {}
+
+PageFile::PageFile(PageFile&& other) noexcept
+    : m_size(other.m_size), m_read(std::move(other.m_read)), m_live(std::move(other.m_live)) {
+  other.m_live.clear();
+}
+
+// Users give back every page they get; buffers still out when an exception
+// unwound past their user are freed here, so no path leaks.
+PageFile::~PageFile() {
+  for (unsigned char* buffer : m_live) std::free(buffer);
+}
+
+unsigned char* PageFile::ReadFilePage(std::uint64_t fidx) {
+  // A page at or past the end cannot be read whole; checking first also
+  // keeps fidx * 65536 from wrapping for huge page numbers.
+  if (fidx >= PageCount()) throw ThumbError("Can't read enough");
+  auto* buffer = static_cast<unsigned char*>(std::malloc(pagestore::kPageSize));
+  if (buffer == nullptr) ThrowIoError();
+  int got = 0;
+  try {
+    got = m_read(fidx * pagestore::kPageSize, buffer, static_cast<int>(pagestore::kPageSize));
+  } catch (...) {
+    std::free(buffer);
+    throw;
+  }
+  if (got != static_cast<int>(pagestore::kPageSize) || !m_live.insert(buffer).second) {
+    std::free(buffer);
+    ThrowIoError();
+  }
+  return buffer;
+}
+
+void PageFile::ReleaseFilePage(unsigned char* buffer) {
+  auto it = m_live.find(buffer);
+  if (it == m_live.end()) ThrowIoError();
+  m_live.erase(it);
+  std::free(buffer);
+}
+
+namespace pagestore {
+
+// ---------------------------------------------------------- SeekPageMapper
+
+void SeekPageMapper::Load(PageHandle* header, PageFile& file) {
+  m_header = header;
+  const std::uint64_t pageCount = file.PageCount();
+
+  // The chain of index continuation pages. Each one is a distinct page of
+  // the file, so a chain longer than the file has pages loops.
+  std::uint64_t next = LoadU64(header->buffer + kFirstContinuationOffset);
+  while (next != 0) {
+    if (m_continuation.size() >= pageCount) ThrowIoError();
+    unsigned char* page = file.ReadFilePage(next);
+    m_continuation.push_back(page);
+    next = LoadU64(page + kNextContinuationOffset);
+  }
+
+  // Free lists: pages outside the file cannot be free, so only those below
+  // the page count are marked.
+  std::vector<bool> used(pageCount, false);
+  auto markUsed = [&](std::uint64_t fidx) {
+    if (fidx < pageCount) used[fidx] = true;
+  };
+  markUsed(0);
+  markUsed(1);
+  const std::uint64_t first = LoadU64(header->buffer + kFirstContinuationOffset);
+  if (first != 0) markUsed(first);
+  for (unsigned char* page : m_continuation) {
+    const std::uint64_t fidx = LoadU64(page + kNextContinuationOffset);
+    if (fidx != 0) markUsed(fidx);
+  }
+  const std::int64_t capacity = Capacity();
+  for (std::int64_t vidx = 0; vidx < capacity; ++vidx) {
+    const std::uint64_t fidx = Lookup(vidx);
+    if (fidx != 0)
+      markUsed(fidx);
+    else
+      m_freeVidx.push_back(static_cast<std::uint64_t>(vidx));
+  }
+  for (std::uint64_t fidx = 2; fidx < pageCount; ++fidx)
+    if (!used[fidx]) m_freeFidx.push_back(fidx);
+}
+
+void SeekPageMapper::ReleaseIndexPages(PageFile& file) {
+  if (m_released) return;
+  m_released = true;
+  for (unsigned char* page : m_continuation) file.ReleaseFilePage(page);
+  m_continuation.clear();
+}
+
+std::int64_t SeekPageMapper::Capacity() const {
+  return kHeaderMapEntries + kContinuationMapEntries * static_cast<std::int64_t>(m_continuation.size());
+}
+
+std::uint64_t SeekPageMapper::Lookup(std::int64_t vidx) const {
+  if (!Contains(vidx)) ThrowIoError();
+  if (vidx < kHeaderMapEntries) return LoadU64(m_header->buffer + 36 + 16 * static_cast<std::uint64_t>(vidx));
+  const std::uint64_t j = static_cast<std::uint64_t>(vidx - kHeaderMapEntries);
+  const unsigned char* page = m_continuation[j / kContinuationMapEntries];
+  return LoadU64(page + 24 + 16 * (j % kContinuationMapEntries));
+}
+
+// ------------------------------------------------------------- RPageStore
+
+RPageStore<SeekPageMapper>::RPageStore(PageFile file, PageHandle header)
+    : m_file(std::move(file)), m_header(header) {
+  m_mapper.Load(&m_header, m_file);
+}
+
+RPageStore<SeekPageMapper>::~RPageStore() {
+  try {
+    if (m_header.buffer != nullptr) m_file.ReleaseFilePage(m_header.buffer);
+    m_mapper.ReleaseIndexPages(m_file);
+  } catch (const std::exception&) {
+    // Only a bookkeeping mismatch lands here; the PageFile frees what is left.
+  }
+}
+
+unsigned char* RPageStore<SeekPageMapper>::GetPage(std::int64_t vidx) {
+  return m_file.ReadFilePage(m_mapper.Lookup(vidx));
+}
+
+void RPageStore<SeekPageMapper>::ReleasePage(unsigned char* buffer, std::int64_t) { m_file.ReleaseFilePage(buffer); }
+
+bool RPageStore<SeekPageMapper>::HasPage(std::int64_t vidx) {
+  return m_mapper.Contains(vidx) && m_mapper.Lookup(vidx) != 0;
+}
+
+void RPageStore<SeekPageMapper>::Describe(std::int64_t vidx, std::ostream& out) {
+  const std::uint64_t fidx = m_mapper.Contains(vidx) ? m_mapper.Lookup(vidx) : 0;
+  out << "vidx: " << vidx << ", fidx: " << fidx << "\n"
+      << "pageNum: " << m_file.PageCount() << "\n";
+}
+
+std::uint8_t RPageStore<SeekPageMapper>::Version() {
+  return m_header.buffer == nullptr ? 0 : m_header.buffer[3];
+}
+
+// --------------------------------------------------------------- opening
+
+PageFile::ReadFunction StreamReadFunction(IStream* stream) {
+  return [stream](unsigned long long offset, unsigned char* buffer, int size) -> int {
+    LARGE_INTEGER move;
+    move.QuadPart = static_cast<LONGLONG>(offset);
+    if (FAILED(stream->Seek(move, STREAM_SEEK_SET, nullptr))) throw ThumbError("Seek fail");
+    ULONG read = 0;
+    if (FAILED(stream->Read(buffer, static_cast<ULONG>(size), &read))) throw ThumbError("Read fail");
+    if (read != static_cast<ULONG>(size)) throw ThumbError("Can't read enough");
+    return static_cast<int>(read);
+  };
+}
+
+std::unique_ptr<RPageStore<SeekPageMapper>> OpenPageStore(std::uint64_t size, PageFile::ReadFunction read) {
+  PageFile file(size, std::move(read));
+  unsigned char* page0 = file.ReadFilePage(0);
+  unsigned char* page1 = file.ReadFilePage(1);
+  // The larger commit counter wins, compared signed; a tie goes to page 1.
+  PageHandle header;
+  if (LoadI64(page0 + 4) > LoadI64(page1 + 4)) {
+    file.ReleaseFilePage(page1);
+    header = PageHandle{0, page0};
+  } else {
+    file.ReleaseFilePage(page0);
+    header = PageHandle{1, page1};
+  }
+  return std::make_unique<RPageStore<SeekPageMapper>>(std::move(file), header);
+}
+
+std::unique_ptr<RPageStore<SeekPageMapper>> OpenPageStore(IStream* stream) {
+  STATSTG stat{};
+  if (FAILED(stream->Stat(&stat, STATFLAG_NONAME))) throw ThumbError("Fail to stat.");
+  return OpenPageStore(stat.cbSize.QuadPart, StreamReadFunction(stream));
+}
+
+}  // namespace pagestore
