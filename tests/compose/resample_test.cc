@@ -1,0 +1,341 @@
+#include "compose/resample.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "support/picture.h"
+
+namespace lumo {
+namespace {
+
+using kez::testing::Lcg;
+using Pixels = std::vector<std::uint32_t>;
+
+// ---------------------------------------------------------------------------
+// FitSize
+
+struct FitCase {
+  std::int32_t boxW, boxH, srcW, srcH, width, height;
+};
+
+class FitSizeTest : public ::testing::TestWithParam<FitCase> {};
+
+TEST_P(FitSizeTest, FitsTheBox) {
+  const FitCase c = GetParam();
+  FitResult out;
+  out.origin = 77;
+  FitSize(c.boxW, c.boxH, c.srcW, c.srcH, out);
+  EXPECT_EQ(out.origin, 0);
+  EXPECT_EQ(out.width, c.width);
+  EXPECT_EQ(out.height, c.height);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FitSizeTest,
+    ::testing::Values(
+        // The thumbnail box.
+        FitCase{256, 256, 1200, 800, 256, 170}, FitCase{256, 256, 800, 1200, 170, 256},
+        FitCase{256, 256, 10, 5, 256, 128}, FitCase{256, 256, 1000, 1, 256, 0},
+        FitCase{256, 256, 256, 256, 256, 256}, FitCase{256, 256, 1, 1000, 0, 256},
+        FitCase{96, 96, 3, 2, 96, 64},
+        // Wide box, wide source: the flatter of the two decides.
+        FitCase{300, 100, 200, 100, 200, 100}, FitCase{300, 100, 400, 100, 300, 75},
+        // Wide box, tall source: always the height.
+        FitCase{300, 100, 100, 200, 50, 100},
+        // Tall box, wide or square source: always the width.
+        FitCase{100, 300, 200, 100, 100, 50}, FitCase{100, 300, 50, 50, 100, 100},
+        // Tall box, tall source: the taller of the two decides.
+        FitCase{100, 300, 100, 200, 100, 200}, FitCase{100, 300, 100, 400, 75, 300},
+        // A height of 0 counts as the ratio 1.
+        FitCase{256, 256, 50, 0, 256, 256}, FitCase{200, 100, 50, 0, 100, 100},
+        FitCase{256, 0, 100, 50, 256, 128}, FitCase{0, 0, 10, 5, 0, 0},
+        FitCase{10, 20, 0, 0, 10, 10},
+        // A width of 0 gives the ratio 0: 0 / 0 is 0 and x / 0 saturates
+        // instead of converting a non-finite double.
+        FitCase{100, 300, 0, 5, 0, 300}, FitCase{0, 10, 0, 5, 0, 0},
+        FitCase{-5, 10, 0, 5, -5, INT32_MIN}));
+
+// ---------------------------------------------------------------------------
+// The literal per-pixel transcription of resampling, on plain pixel arrays.
+
+Pixels ReferenceResample(const Pixels& src, int sw, int sh, int dw, int dh) {
+  Pixels dst(static_cast<std::size_t>(dw) * dh, 0xDEADBEEFu);
+  const std::int64_t stepX = static_cast<std::int32_t>(static_cast<double>(sw) / dw * 65536.0);
+  const std::int64_t stepY = static_cast<std::int32_t>(static_cast<double>(sh) / dh * 65536.0);
+  auto pixel = [&](std::int64_t x, std::int64_t y) -> std::uint32_t {
+    if (x < 0 || y < 0 || x >= sw || y >= sh) return 0;
+    return src[static_cast<std::size_t>(y * sw + x)];
+  };
+  if (dw % sw == 0 && dh % sh == 0) {
+    for (int j = 0; j < dh; ++j) {
+      for (int k = 0; k < dw; ++k) {
+        const std::int64_t x = stepX / 2 + k * stepX, y = stepY / 2 + j * stepY;
+        dst[static_cast<std::size_t>(j) * dw + k] = pixel(x >> 16, y >> 16);
+      }
+    }
+    return dst;
+  }
+  for (int j = 0; j < dh; ++j) {
+    for (int k = 0; k < dw; ++k) {
+      const std::int64_t x0 = k * stepX, x1 = x0 + stepX, y0 = j * stepY, y1 = y0 + stepY;
+      const std::int64_t cx0 = x0 >> 16, cy0 = y0 >> 16;
+      std::int64_t cx1 = x1 >> 16, cy1 = y1 >> 16;
+      const std::uint64_t fx0 = (x0 >> 8) & 255, fy0 = (y0 >> 8) & 255;
+      std::uint64_t fx1 = (x1 >> 8) & 255, fy1 = (y1 >> 8) & 255;
+      if (cx1 >= sw) {
+        cx1 = sw - 1;
+        fx1 = 255;
+      }
+      if (cy1 >= sh) {
+        cy1 = sh - 1;
+        fy1 = 255;
+      }
+      std::uint64_t wsum = 0, asum = 0, rsum = 0, gsum = 0, bsum = 0, alpha0 = 0;
+      bool uniform = true;
+      for (std::int64_t sy = cy0; sy <= cy1; ++sy) {
+        for (std::int64_t sx = cx0; sx <= cx1; ++sx) {
+          const std::uint32_t p = pixel(sx, sy);
+          const std::uint64_t a = p >> 24;
+          if (sx == cx0 && sy == cy0) {
+            alpha0 = a;
+          } else if (a != alpha0) {
+            uniform = false;
+          }
+          std::uint64_t wx = 255, wy = 255;
+          bool edge = false;
+          if (sx == cx0) wx = 255 - fx0, edge = true;
+          if (sx == cx1) wx = fx1 + wx - 255, edge = true;
+          if (sy == cy0) wy = 255 - fy0, edge = true;
+          if (sy == cy1) wy = fy1 + wy - 255, edge = true;
+          std::uint64_t aw;
+          if (edge) {
+            std::uint64_t w = wx * wy;
+            if (w < 255) w = 255;
+            wsum += w;
+            aw = ((a * w + 1) + ((a * w + 1) >> 8)) >> 8;
+          } else {
+            wsum += 65025;
+            aw = a * 255;
+          }
+          asum += aw;
+          rsum += ((p >> 16) & 255) * aw;
+          gsum += ((p >> 8) & 255) * aw;
+          bsum += (p & 255) * aw;
+        }
+      }
+      std::uint32_t out = 0;
+      if (asum != 0) {
+        const std::uint64_t alpha = uniform ? alpha0 : asum * 255 / wsum;
+        out = static_cast<std::uint32_t>(alpha << 24 | (rsum / asum) << 16 | (gsum / asum) << 8 |
+                                         (bsum / asum));
+      }
+      dst[static_cast<std::size_t>(j) * dw + k] = out;
+    }
+  }
+  return dst;
+}
+
+// ---------------------------------------------------------------------------
+// Helpers
+
+void Load(CImage32& image, int w, int h, const Pixels& px) {
+  ASSERT_TRUE(image.Resize(w, h));
+  std::memcpy(image.m_pixels, px.data(), px.size() * sizeof(std::uint32_t));
+}
+
+Pixels Contents(const CImage32& image) {
+  return Pixels(image.m_pixels, image.m_pixels + static_cast<std::size_t>(image.m_width) * image.m_height);
+}
+
+// Resamples px (sw x sh) into a fresh dw x dh image whose pixels start out as
+// garbage, so that a pixel left unwritten shows.
+Pixels ResampleVia(const Pixels& px, int sw, int sh, int dw, int dh) {
+  CImage32 src, dst;
+  Load(src, sw, sh, px);
+  EXPECT_TRUE(dst.Resize(dw, dh));
+  dst.Fill(0xA5A5A5A5u);
+  EXPECT_TRUE(Resample(dst, src));
+  EXPECT_EQ(dst.m_width, dw);
+  EXPECT_EQ(dst.m_height, dh);
+  EXPECT_EQ(src.m_width, sw);
+  EXPECT_EQ(src.m_height, sh);
+  return Contents(dst);
+}
+
+// Random pixels whose alpha comes in runs: all 0, all 255, one shared value,
+// or a fresh value per pixel, so both the uniform and the mixed rule run.
+Pixels RandomPixels(int w, int h, Lcg& rng) {
+  Pixels px(static_cast<std::size_t>(w) * h);
+  std::uint32_t alpha = 255;
+  int run = 0, kind = 0;
+  for (std::uint32_t& p : px) {
+    if (run-- <= 0) {
+      run = rng.Range(0, 40);
+      kind = rng.Range(0, 3);
+      alpha = kind == 0 ? 0 : kind == 1 ? 255 : rng.Next() & 255;
+    }
+    const std::uint32_t a = kind == 3 ? rng.Next() & 255 : alpha;
+    p = a << 24 | (rng.Next() & 0xFFFFFF);
+  }
+  return px;
+}
+
+std::uint32_t Red(std::uint32_t r) { return 0xFF000000u | r << 16; }
+
+// ---------------------------------------------------------------------------
+// Fixed examples
+
+struct RowCase {
+  const char* name;
+  std::vector<std::uint32_t> reds;
+  int dw;
+  std::vector<std::uint32_t> expected;
+};
+
+void PrintTo(const RowCase& c, std::ostream* os) { *os << c.name; }
+
+class ResampleRowTest : public ::testing::TestWithParam<RowCase> {};
+
+TEST_P(ResampleRowTest, OpaqueRow) {
+  const RowCase& c = GetParam();
+  Pixels src, want;
+  for (std::uint32_t r : c.reds) src.push_back(Red(r));
+  for (std::uint32_t r : c.expected) want.push_back(Red(r));
+  EXPECT_EQ(ResampleVia(src, static_cast<int>(src.size()), 1, c.dw, 1), want);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, ResampleRowTest,
+    ::testing::Values(
+        // Step 0.375: the last pixel lies inside column 2 and ends at the edge.
+        RowCase{"ThreeToEight", {10, 100, 200}, 8, {10, 10, 40, 100, 100, 167, 200, 200}},
+        // Step 1.5: column 2 ends exactly at the edge and weighs the full 255.
+        RowCase{"ThreeToTwo", {0, 90, 200}, 2, {30, 163}},
+        // Step 4 exactly: each footprint reaches into the next column with
+        // an end fraction of 0, which the floor raises to a weight of 255.
+        RowCase{"EightToTwo", {0, 0, 0, 0, 255, 255, 255, 255}, 2, {0, 255}},
+        RowCase{"EightToTwoPhantom", {200, 0, 0, 0, 200, 0, 0, 0}, 2, {50, 50}},
+        RowCase{"OneToThreeIsPointSampled", {77}, 3, {77, 77, 77}},
+        RowCase{"FiveToOne", {0, 50, 100, 150, 200}, 1, {100}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ResampleTest, TransparentColourDoesNotMixIn) {
+  EXPECT_EQ(ResampleVia({0xFFFF0000u, 0x0000FF00u}, 2, 1, 1, 1), Pixels{0x7FFF0000u});
+}
+
+TEST(ResampleTest, SameSizeCopiesExactly) {
+  Lcg rng(7);
+  for (auto [w, h] : {std::pair{1, 1}, std::pair{13, 7}, std::pair{64, 64}}) {
+    const Pixels px = RandomPixels(w, h, rng);
+    EXPECT_EQ(ResampleVia(px, w, h, w, h), px) << w << "x" << h;
+  }
+}
+
+TEST(ResampleTest, ResamplingAnImageOntoItselfKeepsIt) {
+  Lcg rng(8);
+  const Pixels px = RandomPixels(9, 4, rng);
+  CImage32 img;
+  Load(img, 9, 4, px);
+  EXPECT_TRUE(Resample(img, img));
+  EXPECT_EQ(Contents(img), px);
+}
+
+TEST(ResampleTest, IntegerEnlargementRepeatsBlocks) {
+  const Pixels px = {0x11223344u, 0x00FFFFFFu, 0x80000001u, 0xFFABCDEFu};
+  // 2x2 -> 4x4: 2x2 blocks; 2x2 -> 4x6: 2x3 blocks.
+  EXPECT_EQ(ResampleVia(px, 2, 2, 4, 4),
+            (Pixels{0x11223344u, 0x11223344u, 0x00FFFFFFu, 0x00FFFFFFu,  //
+                    0x11223344u, 0x11223344u, 0x00FFFFFFu, 0x00FFFFFFu,  //
+                    0x80000001u, 0x80000001u, 0xFFABCDEFu, 0xFFABCDEFu,  //
+                    0x80000001u, 0x80000001u, 0xFFABCDEFu, 0xFFABCDEFu}));
+  EXPECT_EQ(ResampleVia(px, 2, 2, 4, 6),
+            (Pixels{0x11223344u, 0x11223344u, 0x00FFFFFFu, 0x00FFFFFFu,  //
+                    0x11223344u, 0x11223344u, 0x00FFFFFFu, 0x00FFFFFFu,  //
+                    0x11223344u, 0x11223344u, 0x00FFFFFFu, 0x00FFFFFFu,  //
+                    0x80000001u, 0x80000001u, 0xFFABCDEFu, 0xFFABCDEFu,  //
+                    0x80000001u, 0x80000001u, 0xFFABCDEFu, 0xFFABCDEFu,  //
+                    0x80000001u, 0x80000001u, 0xFFABCDEFu, 0xFFABCDEFu}));
+  // Whole multiples in one direction only are point sampled as well (x3, x1).
+  EXPECT_EQ(ResampleVia({0xFF000001u, 0xFF000002u}, 2, 1, 6, 1),
+            (Pixels{0xFF000001u, 0xFF000001u, 0xFF000001u, 0xFF000002u, 0xFF000002u, 0xFF000002u}));
+}
+
+TEST(ResampleTest, NonMultipleEnlargementIsAreaAveraged) {
+  // Opaque grey levels: 2x2 -> 4x5 and 5x5. Column 1 of the result reaches
+  // from the middle of source column 0 to the start of column 1, which then
+  // weighs only the floor of 255 against 127 x 102 (0x50 * 255 / 13 158 = 1);
+  // row 2 straddles both source rows by 51 each.
+  const Pixels px = {0xFF000000u, 0xFF505050u, 0xFFA0A0A0u, 0xFFF0F0F0u};
+  EXPECT_EQ(ResampleVia(px, 2, 2, 4, 5),
+            (Pixels{0xFF000000u, 0xFF010101u, 0xFF505050u, 0xFF505050u,  //
+                    0xFF000000u, 0xFF010101u, 0xFF505050u, 0xFF505050u,  //
+                    0xFF505050u, 0xFF535353u, 0xFFA0A0A0u, 0xFFA0A0A0u,  //
+                    0xFFA0A0A0u, 0xFFA1A1A1u, 0xFFF0F0F0u, 0xFFF0F0F0u,  //
+                    0xFFA0A0A0u, 0xFFA1A1A1u, 0xFFF0F0F0u, 0xFFF0F0F0u}));
+  EXPECT_EQ(ResampleVia(px, 2, 2, 5, 5), ReferenceResample(px, 2, 2, 5, 5));
+}
+
+TEST(ResampleTest, SharedAlphaIsKeptExactly) {
+  Lcg rng(11);
+  Pixels px(37 * 23);
+  for (std::uint32_t& p : px) p = 200u << 24 | (rng.Next() & 0xFFFFFF);
+  const Pixels out = ResampleVia(px, 37, 23, 10, 7);
+  for (std::uint32_t p : out) ASSERT_EQ(p >> 24, 200u);
+}
+
+TEST(ResampleTest, FullyTransparentGivesZero) {
+  Lcg rng(12);
+  Pixels px(31 * 17);
+  for (std::uint32_t& p : px) p = rng.Next() & 0xFFFFFF;
+  EXPECT_EQ(ResampleVia(px, 31, 17, 7, 5), Pixels(35, 0u));
+  EXPECT_EQ(ResampleVia(px, 31, 17, 40, 30), Pixels(1200, 0u));
+}
+
+TEST(ResampleTest, LargeFootprintSumsDoNotWrap) {
+  // 4096 x 64 source pixels under one destination pixel: colour sums reach
+  // about 2^42.
+  const Pixels white(4096 * 64, 0xFFFFFFFFu);
+  EXPECT_EQ(ResampleVia(white, 4096, 64, 1, 1), Pixels{0xFFFFFFFFu});
+  Lcg rng(13);
+  const Pixels px = RandomPixels(4096, 64, rng);
+  EXPECT_EQ(ResampleVia(px, 4096, 64, 1, 1), ReferenceResample(px, 4096, 64, 1, 1));
+  EXPECT_EQ(ResampleVia(px, 4096, 64, 3, 1), ReferenceResample(px, 4096, 64, 3, 1));
+  const Pixels tall = RandomPixels(3, 5000, rng);
+  EXPECT_EQ(ResampleVia(tall, 3, 5000, 2, 1), ReferenceResample(tall, 3, 5000, 2, 1));
+}
+
+TEST(ResampleTest, PaintingDownscaleMatchesReference) {
+  const Pixels px = kez::testing::PaintingLikePicture(301, 203, 5);
+  EXPECT_EQ(ResampleVia(px, 301, 203, 256, 172), ReferenceResample(px, 301, 203, 256, 172));
+  EXPECT_EQ(ResampleVia(px, 301, 203, 64, 43), ReferenceResample(px, 301, 203, 64, 43));
+}
+
+// Many size pairs against the per-pixel transcription: down and up, odd
+// sizes, one-pixel sides, large factors.
+TEST(ResampleTest, RandomSizesMatchReference) {
+  Lcg rng(2024);
+  std::vector<std::array<int, 4>> sizes = {
+      {1000, 3, 3, 1},  {1000, 2, 7, 2}, {3, 1000, 1, 3}, {1, 1, 7, 3},   {1, 5, 3, 2},
+      {5, 1, 2, 9},     {97, 1, 1, 1},   {3, 3, 250, 7},  {2, 2, 5, 5},   {7, 7, 3, 3},
+      {255, 255, 256, 1}, {256, 1, 255, 2}, {640, 4, 9, 4}, {4, 640, 4, 9}, {1, 300, 1, 299},
+  };
+  for (int i = 0; i < 300; ++i) {
+    const int sw = rng.Range(1, rng.Range(0, 3) == 0 ? 200 : 40);
+    const int sh = rng.Range(1, rng.Range(0, 3) == 0 ? 200 : 40);
+    const int dw = rng.Range(1, rng.Range(0, 1) == 0 ? sw : 3 * sw + 2);
+    const int dh = rng.Range(1, rng.Range(0, 1) == 0 ? sh : 3 * sh + 2);
+    sizes.push_back({sw, sh, dw, dh});
+  }
+  for (const auto& [sw, sh, dw, dh] : sizes) {
+    const Pixels px = RandomPixels(sw, sh, rng);
+    ASSERT_EQ(ResampleVia(px, sw, sh, dw, dh), ReferenceResample(px, sw, sh, dw, dh))
+        << sw << "x" << sh << " -> " << dw << "x" << dh;
+  }
+}
+
+}  // namespace
+}  // namespace lumo
