@@ -3,7 +3,6 @@
 #include <zstd.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <numeric>
 #include <random>
@@ -50,61 +49,6 @@ KezPicture TestPicture(int width, int height, std::uint32_t seed) {
       const std::uint32_t g = static_cast<std::uint32_t>(y * 255 / std::max(1, height - 1));
       const std::uint32_t b = (noise >> 8) & 0xFF;
       picture.pixels[static_cast<std::size_t>(y) * width + x] = (a << 24) | (r << 16) | (g << 8) | b;
-    }
-  return picture;
-}
-
-KezPicture PaintingPicture(int width, int height, std::uint32_t seed) {
-  KezPicture picture{width, height, {}};
-  picture.pixels.resize(static_cast<std::size_t>(width) * height);
-  std::mt19937 random(seed);
-  // A few brush strokes: thick quadratic curves of one colour each.
-  struct Stroke {
-    double x0, y0, x1, y1, cx, cy, radius;
-    std::uint32_t colour;
-  };
-  std::vector<Stroke> strokes;
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
-  for (int i = 0; i < 12; ++i)
-    strokes.push_back({unit(random) * width, unit(random) * height, unit(random) * width, unit(random) * height,
-                       unit(random) * width, unit(random) * height, 2.0 + unit(random) * width / 40.0,
-                       static_cast<std::uint32_t>(random())});
-  std::vector<float> ink(picture.pixels.size(), 0.0f);
-  std::vector<std::uint32_t> inkColour(picture.pixels.size(), 0);
-  for (const Stroke& s : strokes) {
-    for (int step = 0; step <= 400; ++step) {
-      const double t = step / 400.0;
-      const double px = (1 - t) * (1 - t) * s.x0 + 2 * (1 - t) * t * s.cx + t * t * s.x1;
-      const double py = (1 - t) * (1 - t) * s.y0 + 2 * (1 - t) * t * s.cy + t * t * s.y1;
-      const int r = static_cast<int>(s.radius);
-      for (int dy = -r; dy <= r; ++dy)
-        for (int dx = -r; dx <= r; ++dx) {
-          const int x = static_cast<int>(px) + dx, y = static_cast<int>(py) + dy;
-          if (x < 0 || y < 0 || x >= width || y >= height || dx * dx + dy * dy > r * r) continue;
-          const std::size_t i = static_cast<std::size_t>(y) * width + x;
-          ink[i] = 1.0f;
-          inkColour[i] = s.colour;
-        }
-    }
-  }
-  const double cx = width / 2.0, cy = height / 2.0;
-  const double maxDistance = std::sqrt(cx * cx + cy * cy);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      const std::size_t i = static_cast<std::size_t>(y) * width + x;
-      // Smooth background gradient.
-      std::uint32_t r = static_cast<std::uint32_t>(40 + 180.0 * x / std::max(1, width));
-      std::uint32_t g = static_cast<std::uint32_t>(60 + 150.0 * y / std::max(1, height));
-      std::uint32_t b = static_cast<std::uint32_t>(200 - 120.0 * (x + y) / std::max(1, width + height));
-      if (ink[i] > 0) {
-        r = (r + ((inkColour[i] >> 16) & 0xFF)) / 2;
-        g = (g + ((inkColour[i] >> 8) & 0xFF)) / 2;
-        b = (b + (inkColour[i] & 0xFF)) / 2;
-      }
-      // Transparent towards the edges (a vignette of alpha).
-      const double d = std::sqrt((x - cx) * (x - cx) + (y - cy) * (y - cy)) / maxDistance;
-      const std::uint32_t a = d < 0.75 ? 255 : static_cast<std::uint32_t>(std::max(0.0, 255.0 * (1.0 - d) / 0.25));
-      picture.pixels[i] = (a << 24) | (r << 16) | (g << 8) | b;
     }
   return picture;
 }
@@ -331,6 +275,16 @@ KezDocument KezBuilder::Finish(const KezStoreOptions& options) const {
   std::size_t next = 0;
   for (std::uint64_t c = 0; c < continuation; ++c) document.continuationFidx.push_back(fidx[next++]);
   for (const auto& [vidx, page] : m_pages) document.map[vidx] = fidx[next++];
+  if (options.shuffle && document.map.size() > 1) {
+    // No vidx keeps its own number as fidx, so a reader that skips the map
+    // always reads a wrong page.
+    for (int pass = 0; pass < 4; ++pass)
+      for (auto it = document.map.begin(); it != document.map.end(); ++it) {
+        if (static_cast<std::uint64_t>(it->first) != it->second) continue;
+        auto other = std::next(it) == document.map.end() ? document.map.begin() : std::next(it);
+        std::swap(it->second, other->second);
+      }
+  }
   document.pageCount = std::max<std::uint64_t>(2 + slots, options.minPageCount);
 
   for (const auto& [vidx, page] : m_pages) {

@@ -40,8 +40,7 @@ struct KezPicture {
 // A small deterministic picture with distinct pixels (gradients and alpha).
 KezPicture TestPicture(int width, int height, std::uint32_t seed = 1);
 
-// A painting-like picture: smooth gradients, strokes, partly transparent edges.
-KezPicture PaintingPicture(int width, int height, std::uint32_t seed = 1);
+// For painting-like pictures see support/picture.h.
 
 enum class StreamKind { Auto, Inline, Paged };
 
