@@ -1,0 +1,100 @@
+// kezthumb: thumbnails of painting documents through the thumbnail server.
+//   kezthumb [-s SIZE] INPUT OUTPUT          exit 0 written, 1 no thumbnail, 2 usage or I/O error
+//   kezthumb --cache [-s SIZE] [-j N] PATH...
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kezthumb/cache.h"
+#include "kezthumb/cache_filler.h"
+#include "kezthumb/file_system.h"
+#include "kezthumb/options.h"
+#include "kezthumb/png_writer.h"
+#include "kezthumb/server_notices.h"
+#include "kezthumb/thumbnail_road.h"
+#include "kezthumb/version.h"
+
+namespace {
+
+using namespace kezthumb;
+
+constexpr int kExitWritten = 0;
+constexpr int kExitNoThumbnail = 1;
+constexpr int kExitError = 2;
+
+int Complain(const std::string& path, const std::string& reason, int status) {
+  std::fprintf(stderr, "kezthumb: %s: %s\n", path.c_str(), reason.c_str());
+  return status;
+}
+
+int MakeOne(const Options& options) {
+  const std::string& input = options.paths[0];
+  const std::string& output = options.paths[1];
+  SilenceServerNotices();
+  RoadResult result;
+  {
+    ThumbnailRoad road;
+    result = road.Make(input, options.size);
+  }
+  if (result.status == RoadStatus::kNoThumbnail) return Complain(input, result.reason, kExitNoThumbnail);
+  if (result.status == RoadStatus::kError) return Complain(input, result.reason, kExitError);
+  std::vector<std::uint8_t> png;
+  std::string error;
+  if (!EncodePng(result.rgba.data(), result.size, result.size, {}, &png, &error) ||
+      !WriteFileAtomically(output, png, false, &error))
+    return Complain(output, "cannot write: " + error, kExitError);
+  return kExitWritten;
+}
+
+int FillTheCache(const Options& options) {
+  const auto root = ThumbnailRoot([](const char* name) -> std::optional<std::string> {
+    const char* value = std::getenv(name);
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+  });
+  if (!root) {
+    std::fprintf(stderr, "kezthumb: no cache folder: neither XDG_CACHE_HOME nor HOME is set\n");
+    return kExitError;
+  }
+  CacheRequest request;
+  request.size = options.size;
+  request.jobs = options.jobs;
+  if (request.jobs == 0) request.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  request.paths = options.paths;
+  request.root = *root;
+
+  const bool terminal = StderrIsTerminal();
+  Console console(stderr, terminal, terminal ? StderrColumns() : 80);
+  const CacheOutcome outcome = FillCache(request, console);
+  std::printf("%s\n", FormatSummary(outcome.counts, outcome.seconds).c_str());
+  std::fflush(stdout);
+  if (outcome.ioError) return kExitError;
+  return outcome.counts.failed != 0 ? kExitNoThumbnail : kExitWritten;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  InstallInterruptCleanup();
+  const ParsedOptions parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.ok) {
+    std::fprintf(stderr, "kezthumb: %s\nTry 'kezthumb --help' for more information.\n", parsed.error.c_str());
+    return kExitError;
+  }
+  const Options& options = parsed.options;
+  switch (options.mode) {
+    case Mode::kHelp:
+      std::fputs(HelpText().c_str(), stdout);
+      return std::fflush(stdout) == 0 ? kExitWritten : kExitError;
+    case Mode::kVersion:
+      std::printf("kezthumb %s\n", kVersion);
+      return std::fflush(stdout) == 0 ? kExitWritten : kExitError;
+    case Mode::kThumbnail: return MakeOne(options);
+    case Mode::kCache: return FillTheCache(options);
+  }
+  return kExitError;
+}

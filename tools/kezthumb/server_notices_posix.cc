@@ -1,0 +1,9 @@
+#include "kezthumb/server_notices.h"
+#include "platform/testing.h"
+
+namespace kezthumb {
+
+void SilenceServerNotices() { platform::testing::EchoNotices(false); }
+void ForgetServerNotices() { platform::testing::ResetNotices(); }
+
+}  // namespace kezthumb
