@@ -9,6 +9,11 @@
 #include <objbase.h>
 #include <objidl.h>
 #include <shlwapi.h>
+// Only the STRSAFE_E_ codes are wanted; the deprecation of the C library's
+// string functions would break third-party headers included after this one.
+#ifndef STRSAFE_NO_DEPRECATE
+#define STRSAFE_NO_DEPRECATE
+#endif
 #include <strsafe.h>
 #else
 

@@ -100,9 +100,9 @@ void SetLastError(DWORD error);
 
 BOOL DisableThreadLibraryCalls(HMODULE module);
 // The path of the shared object that contains `module`'s address (any address
-// inside the library stands for its handle here), truncated to `size` - 1
-// characters and always terminated, as on Windows; 0 and a last error on
-// failure.
+// inside the library stands for its handle here). As on Windows, a path that
+// does not fit is cut to `size` - 1 characters, terminated, and reported as
+// `size` with ERROR_INSUFFICIENT_BUFFER; 0 and a last error on failure.
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size);
 
 #endif  // _WIN32

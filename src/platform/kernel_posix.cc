@@ -54,8 +54,8 @@ ModuleNameHooks& Hooks() {
   return *hooks;
 }
 
-// Copies as much of `text` as fits, terminated; ERROR_INSUFFICIENT_BUFFER
-// when cut short, as on Windows.
+// Copies as much of `text` as fits, terminated; when cut short, returns
+// `size` with ERROR_INSUFFICIENT_BUFFER, as Windows does.
 DWORD CopyModuleName(const std::wstring& text, LPWSTR filename, DWORD size) {
   DWORD n = 0;
   while (n < text.size() && n + 1 < size) {
@@ -63,7 +63,11 @@ DWORD CopyModuleName(const std::wstring& text, LPWSTR filename, DWORD size) {
     ++n;
   }
   filename[n] = L'\0';
-  SetLastError(n == text.size() ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER);
+  if (n < text.size()) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+  }
+  SetLastError(ERROR_SUCCESS);
   return n;
 }
 
@@ -109,7 +113,8 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size) {
     return 0;
   }
   // Widen the UTF-8 path; as on Windows, a path that does not fit is
-  // truncated, terminated, and reported with ERROR_INSUFFICIENT_BUFFER.
+  // truncated, terminated, and reported as `size` with
+  // ERROR_INSUFFICIENT_BUFFER.
   std::mbstate_t state{};
   const char* src = info.dli_fname;
   DWORD n = 0;
@@ -126,6 +131,10 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size) {
     filename[n++] = wc;
   }
   filename[n] = L'\0';
-  SetLastError(*src == '\0' ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER);
+  if (*src != '\0') {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+  }
+  SetLastError(ERROR_SUCCESS);
   return n;
 }

@@ -48,8 +48,6 @@ class TeskThumbnailProvider final : public IInitializeWithStream, public IThumbn
 
   enum class StreamState { None, Held, GivenUp };
 
-  HRESULT Render(UINT cx, IStream* stream, HBITMAP* phbmp);
-
   DocumentReader m_reader;
   LONG m_refCount = 1;
   IStream* m_stream = nullptr;
