@@ -11,7 +11,7 @@
 
 namespace kezthumb {
 
-const char kNoPreviewReason[] = "no thumbnail: damaged document or no preview stored in it";
+const char kNoPreviewReason[] = "damaged document or no preview stored in it";
 
 namespace {
 
