@@ -1,0 +1,127 @@
+// A ".kez" document made by the writer, through the whole COM road:
+// DllGetClassObject -> class factory -> CreateInstance -> Initialize ->
+// GetThumbnail, compared pixel for pixel with the fitted, resampled and
+// centred picture.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "compose/resample.h"
+#include "dll/module.h"
+#include "lumo/image.h"
+#include "platform/shell.h"
+#include "platform/testing.h"
+#include "support/kez_writer.h"
+
+namespace {
+
+using kez::testing::KezOptions;
+using kez::testing::KezPicture;
+using kez::testing::KezStream;
+
+// The expected cx x cx square, top row first.
+std::vector<std::uint32_t> Expected(const KezPicture& picture, int cx) {
+  lumo::CImage32 source;
+  EXPECT_TRUE(source.Resize(picture.width, picture.height));
+  std::memcpy(source.m_pixels, picture.pixels.data(), picture.pixels.size() * 4);
+  lumo::FitResult fit;
+  lumo::FitSize(cx, cx, picture.width, picture.height, fit);
+  lumo::CImage32 fitted;
+  EXPECT_TRUE(fitted.Resize(std::max(fit.width, 1), std::max(fit.height, 1)));
+  lumo::Resample(fitted, source);
+  const int w = fitted.m_width, h = fitted.m_height;
+  const int left = cx / 2 - w / 2, top = cx / 2 - h / 2;
+  std::vector<std::uint32_t> square(static_cast<std::size_t>(cx) * cx, 0);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      if (left + x >= 0 && left + x < cx && top + y >= 0 && top + y < cx)
+        square[static_cast<std::size_t>(top + y) * cx + left + x] = fitted.m_pixels[y * w + x];
+  return square;
+}
+
+struct Thumb {
+  HRESULT result = E_FAIL;
+  WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+  std::vector<std::uint32_t> pixels;  // top row first
+};
+
+Thumb GetThumbnailThroughCom(IStream* stream, UINT cx) {
+  Thumb thumb;
+  IClassFactory* factory = nullptr;
+  EXPECT_EQ(DllGetClassObject(CLSID_KezThumbnailProvider, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+            S_OK);
+  if (factory == nullptr) return thumb;
+  IInitializeWithStream* init = nullptr;
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IInitializeWithStream, reinterpret_cast<void**>(&init)), S_OK);
+  factory->Release();
+  if (init == nullptr) return thumb;
+  EXPECT_EQ(init->Initialize(stream, STGM_READ), S_OK);
+  IThumbnailProvider* provider = nullptr;
+  EXPECT_EQ(init->QueryInterface(IID_IThumbnailProvider, reinterpret_cast<void**>(&provider)), S_OK);
+  init->Release();
+  if (provider == nullptr) return thumb;
+  HBITMAP bitmap = nullptr;
+  thumb.result = provider->GetThumbnail(cx, &bitmap, &thumb.alpha);
+  provider->Release();
+  if (thumb.result != S_OK) return thumb;
+  const auto dib = platform::testing::ReadDib(bitmap);
+  EXPECT_TRUE(dib.has_value());
+  if (dib) {
+    EXPECT_EQ(dib->header.biWidth, static_cast<LONG>(cx));
+    EXPECT_EQ(dib->header.biHeight, static_cast<LONG>(cx));  // bottom-up
+    EXPECT_EQ(dib->header.biBitCount, 32);
+    thumb.pixels.resize(static_cast<std::size_t>(cx) * cx);
+    for (UINT y = 0; y < cx; ++y)
+      std::memcpy(&thumb.pixels[static_cast<std::size_t>(y) * cx], dib->bits + static_cast<std::size_t>(cx - 1 - y) * cx * 4,
+                  cx * 4);
+  }
+  DeleteObject(bitmap);
+  return thumb;
+}
+
+struct E2eCase {
+  const char* name;
+  int width, height;
+  UINT cx;
+  bool zstd;
+};
+
+class EndToEnd : public ::testing::TestWithParam<E2eCase> {};
+
+TEST_P(EndToEnd, DibEqualsTheFittedResampledCentredPicture) {
+  const E2eCase c = GetParam();
+  const KezPicture picture = kez::testing::TestPicture(c.width, c.height, 21);
+  KezOptions options;
+  if (c.zstd) options.blob = KezOptions::Blob::Zstd;
+  KezStream stream(kez::testing::BuildKez(picture, options));
+  const Thumb thumb = GetThumbnailThroughCom(&stream, c.cx);
+  ASSERT_EQ(thumb.result, S_OK);
+  EXPECT_EQ(thumb.alpha, WTSAT_ARGB);
+  const std::vector<std::uint32_t> expected = Expected(picture, static_cast<int>(c.cx));
+  ASSERT_EQ(thumb.pixels.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i)
+    ASSERT_EQ(thumb.pixels[i], expected[i]) << "pixel " << i % c.cx << "," << i / c.cx;
+  EXPECT_EQ(stream.RefCount(), 1);  // the provider gave its reference back
+}
+
+INSTANTIATE_TEST_SUITE_P(Documents, EndToEnd,
+                         ::testing::Values(E2eCase{"landscape_256", 300, 200, 256, true},
+                                           E2eCase{"landscape_96", 300, 200, 96, false},
+                                           E2eCase{"portrait_256", 90, 240, 256, false},
+                                           E2eCase{"portrait_96", 90, 240, 96, true},
+                                           E2eCase{"small_scaled_up_256", 16, 16, 256, false},
+                                           E2eCase{"exact_multiple_96", 48, 24, 96, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EndToEndFailures, DamagedDocumentGivesSFalseWithoutBitmap) {
+  platform::testing::EchoNotices(false);
+  kez::testing::KezDocument doc = kez::testing::BuildKez(kez::testing::TestPicture(8, 8));
+  doc.Truncate(100);
+  KezStream stream(doc);
+  const Thumb thumb = GetThumbnailThroughCom(&stream, 256);
+  EXPECT_EQ(thumb.result, S_FALSE);
+  EXPECT_EQ(thumb.alpha, WTSAT_UNKNOWN);
+  platform::testing::EchoNotices(true);
+}
+
+}  // namespace
