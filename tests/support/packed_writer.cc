@@ -99,8 +99,7 @@ std::vector<std::uint32_t> PatternPixels(int width, int height, std::uint32_t se
   return pixels;
 }
 
-PackedDocument MakePackedPreviewDocument(int width, int height, const std::vector<std::uint32_t>& pixels,
-                                         bool zlib) {
+PackedDocument MakePackedPreviewDocument(int width, int height, const std::vector<std::uint32_t>& pixels, bool zlib) {
   PackedDocument document;
   document.xml = ThumbXml(std::to_string(width), std::to_string(height), "thumbnail");
   PackedBlock decoy;

@@ -21,12 +21,12 @@ struct PackedBlock {
 
   // Overrides, for damaged documents.
   std::array<std::uint8_t, 4> magic{'P', 'A', 'C', ' '};
-  std::optional<std::vector<std::uint8_t>> stored;     // exact bytes after the header
-  std::optional<std::uint32_t> storedSize;             // header field only
-  std::optional<std::uint32_t> rawSize;                // header field only
+  std::optional<std::vector<std::uint8_t>> stored;        // exact bytes after the header
+  std::optional<std::uint32_t> storedSize;                // header field only
+  std::optional<std::uint32_t> rawSize;                   // header field only
   std::optional<std::array<std::uint8_t, 64>> nameField;  // the raw 64 name bytes
-  std::uint32_t field4 = 0;                            // uninterpreted header words
-  std::uint8_t fillerByte = 0;                         // fills the 48 uninterpreted bytes
+  std::uint32_t field4 = 0;                               // uninterpreted header words
+  std::uint8_t fillerByte = 0;                            // fills the 48 uninterpreted bytes
 };
 
 struct PackedDocument {
@@ -69,7 +69,6 @@ std::vector<std::uint32_t> PatternPixels(int width, int height, std::uint32_t se
 // A well-formed document whose preview block (named "thumbnail") holds
 // `pixels` (width x height values), stored raw or zlib-compressed, preceded by
 // one decoy block.
-PackedDocument MakePackedPreviewDocument(int width, int height, const std::vector<std::uint32_t>& pixels,
-                                         bool zlib);
+PackedDocument MakePackedPreviewDocument(int width, int height, const std::vector<std::uint32_t>& pixels, bool zlib);
 
 }  // namespace kez::testing

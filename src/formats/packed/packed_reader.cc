@@ -60,8 +60,8 @@ bool FindPreview(const char* xmlText, PreviewSpec& spec) {
 bool NameMatches(const std::uint8_t* header, const std::string& bin) {
   const std::uint8_t* name = header + kNameOffset;
   const void* zero = std::memchr(name, 0, kNameSize);
-  const std::size_t length = zero != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - name)
-                                             : kNameSize;
+  const std::size_t length =
+      zero != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - name) : kNameSize;
   return length == bin.size() && std::memcmp(name, bin.data(), length) == 0;
 }
 
@@ -105,7 +105,8 @@ bool ScanBlocks(IStream* stream, const std::string& bin, std::uint8_t* pixels, s
     const std::uint32_t rawSize = Load32(header + kRawSizeOffset);
     if (NameMatches(header, bin)) {
       if (rawSize == 0) return false;
-      if (compression == kCompressionStored) return rawSize >= needed && CopyStoredPreview(stream, rawSize, pixels, needed);
+      if (compression == kCompressionStored)
+        return rawSize >= needed && CopyStoredPreview(stream, rawSize, pixels, needed);
       if (compression == kCompressionZlib) return CopyZlibPreview(stream, storedSize, rawSize, pixels, needed);
       // An unknown compression is passed over like any other block.
     }

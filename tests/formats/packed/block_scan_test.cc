@@ -42,8 +42,8 @@ PackedDocument Document(std::vector<PackedBlock> blocks, const std::string& bin 
 // ---- Which block is taken -------------------------------------------------
 
 TEST(BlockScan, NonMatchingPayloadsAreSkippedNeverRead) {
-  PackedDocument document = Document({Decoy("layer0", 5000), Decoy("layer1", 0), Decoy("mask", 777, 1),
-                                      Preview(0), Decoy("after", 100)});
+  PackedDocument document =
+      Document({Decoy("layer0", 5000), Decoy("layer1", 0), Decoy("mask", 777, 1), Preview(0), Decoy("after", 100)});
   const PackedLayout layout = LayOutPackedDocument(document);
   TestStream stream(layout.bytes);
   lumo::CImage32 image;
@@ -142,8 +142,8 @@ TEST(BlockScan, UnknownCompressionIsSkippedByItsStoredSize) {
   EXPECT_EQ(ImagePixels(image), PatternPixels(kW, kH, 7));
   EXPECT_EQ(stream.seekCalls, 2);
   // Neither odd payload was read: three headers and the zlib payload.
-  EXPECT_EQ(stream.bytesRead, layout.blockOffsets[0] + 3 * kPackedBlockHeaderSize +
-                                  (layout.bytes.size() - layout.payloadOffsets[2]));
+  EXPECT_EQ(stream.bytesRead,
+            layout.blockOffsets[0] + 3 * kPackedBlockHeaderSize + (layout.bytes.size() - layout.payloadOffsets[2]));
 }
 
 // ---- Damaged blocks -------------------------------------------------------
@@ -202,9 +202,8 @@ std::vector<DamageCase> DamageCases() {
                      b.rawSize = 0;
                      b.compression = 5;
                    })});
-  cases.push_back({"StoredPayloadShorterThanPreview", With(Preview(0), [](PackedBlock& b) {
-                     b.payload.resize(kNeeded - 1);
-                   })});
+  cases.push_back(
+      {"StoredPayloadShorterThanPreview", With(Preview(0), [](PackedBlock& b) { b.payload.resize(kNeeded - 1); })});
   cases.push_back({"StoredRawSizeBeyondTheFile", With(Preview(0), [](PackedBlock& b) { b.rawSize = kNeeded + 1; })});
   cases.push_back({"StoredTruncated", Truncated(0, 5)});
   cases.push_back({"ZlibTruncated", Truncated(1, 5)});
@@ -231,7 +230,8 @@ std::vector<DamageCase> DamageCases() {
                      z.resize(z.size() - 6);
                      b.stored = z;
                    })});
-  cases.push_back({"ZlibStoredSizeZero", With(Preview(1), [](PackedBlock& b) { b.stored = std::vector<std::uint8_t>{}; })});
+  cases.push_back(
+      {"ZlibStoredSizeZero", With(Preview(1), [](PackedBlock& b) { b.stored = std::vector<std::uint8_t>{}; })});
   cases.push_back({"ZlibNotZlib", With(Preview(1), [](PackedBlock& b) { b.stored = b.payload; })});
   return cases;
 }
@@ -244,8 +244,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, DamagedBlock, ::testing::ValuesIn(DamageCases())
 struct LongPayloadCase {
   const char* label;
   std::uint32_t compression;
-  std::size_t extra;      // bytes beyond width x height x 4 in the payload
-  std::size_t tail;       // garbage after the zlib stream, inside storedSize
+  std::size_t extra;  // bytes beyond width x height x 4 in the payload
+  std::size_t tail;   // garbage after the zlib stream, inside storedSize
 };
 
 class LongPayload : public ::testing::TestWithParam<LongPayloadCase> {};

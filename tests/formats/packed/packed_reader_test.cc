@@ -91,14 +91,13 @@ TEST_P(BadMagic, IsRejectedAfterEightBytesWithTheImageUntouched) {
   EXPECT_EQ(stream.bytesRead, 8u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Magics, BadMagic,
-    ::testing::Values(MagicCase{"EighthByteNotZero", {'k', 'e', 'l', 'p', 'a', 'c', 'k', ' '}},
-                      MagicCase{"EighthByteOne", {'k', 'e', 'l', 'p', 'a', 'c', 'k', 1}},
-                      MagicCase{"UpperCase", {'K', 'E', 'L', 'P', 'A', 'C', 'K', 0}},
-                      MagicCase{"ShortText", {'k', 'e', 'l', 'p', 'a', 'c', 0, 0}},
-                      MagicCase{"AllZero", {0, 0, 0, 0, 0, 0, 0, 0}}),
-    [](const auto& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Magics, BadMagic,
+                         ::testing::Values(MagicCase{"EighthByteNotZero", {'k', 'e', 'l', 'p', 'a', 'c', 'k', ' '}},
+                                           MagicCase{"EighthByteOne", {'k', 'e', 'l', 'p', 'a', 'c', 'k', 1}},
+                                           MagicCase{"UpperCase", {'K', 'E', 'L', 'P', 'A', 'C', 'K', 0}},
+                                           MagicCase{"ShortText", {'k', 'e', 'l', 'p', 'a', 'c', 0, 0}},
+                                           MagicCase{"AllZero", {0, 0, 0, 0, 0, 0, 0, 0}}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 class TruncatedFileHeader : public ::testing::TestWithParam<std::size_t> {};
 

@@ -79,8 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
                 Outcome::kReadsQ},
         XmlCase{"SecondKelappNeverConsulted", "<Kelapp/><Kelapp>" + kThumbP + "</Kelapp>", Outcome::kFalse},
         XmlCase{"FirstThumbWins", "<Kelapp>" + kThumbQ + kThumbP + "</Kelapp>", Outcome::kReadsQ},
-        XmlCase{"ThumbAfterOtherChildren", "<Kelapp><Layer/><!--x-->text" + kThumbP + "</Kelapp>",
-                Outcome::kReadsP},
+        XmlCase{"ThumbAfterOtherChildren", "<Kelapp><Layer/><!--x-->text" + kThumbP + "</Kelapp>", Outcome::kReadsP},
         XmlCase{"ThumbNestedDeeper", "<Kelapp><Group>" + kThumbP + "</Group></Kelapp>", Outcome::kFalse},
         XmlCase{"KelappNotTopLevel", "<Root><Kelapp>" + kThumbP + "</Kelapp></Root>", Outcome::kFalse},
         XmlCase{"NameIsCaseSensitive", "<kelapp>" + kThumbP + "</kelapp>", Outcome::kFalse},
@@ -92,8 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
                 Outcome::kReadsP},
         XmlCase{"SingleQuotes", "<Kelapp><Thumb width='3' height='1' bin='q'/></Kelapp>", Outcome::kReadsQ},
         XmlCase{"EmptyText", "", Outcome::kFalse}, XmlCase{"NotXml", "kelapp thumb", Outcome::kFalse},
-        XmlCase{"BinNamesNoBlock", "<Kelapp><Thumb width=\"2\" height=\"2\" bin=\"r\"/></Kelapp>",
-                Outcome::kNoBlock},
+        XmlCase{"BinNamesNoBlock", "<Kelapp><Thumb width=\"2\" height=\"2\" bin=\"r\"/></Kelapp>", Outcome::kNoBlock},
         XmlCase{"BinMissingMatchesNoNamedBlock", "<Kelapp><Thumb width=\"2\" height=\"2\"/></Kelapp>",
                 Outcome::kNoBlock}),
     [](const auto& info) { return std::string(info.param.label); });
@@ -109,7 +107,8 @@ class SideText : public ::testing::TestWithParam<std::tuple<NumberCase, bool>> {
 
 TEST_P(SideText, IsConvertedAndBounded) {
   const auto& [c, inWidth] = GetParam();
-  const std::string attribute = c.text == nullptr ? "" : std::string(inWidth ? "width" : "height") + "=\"" + c.text + "\" ";
+  const std::string attribute =
+      c.text == nullptr ? "" : std::string(inWidth ? "width" : "height") + "=\"" + c.text + "\" ";
   const std::string other = inWidth ? "height=\"2\" " : "width=\"2\" ";
   const std::string xml = "<Kelapp><Thumb " + attribute + other + "bin=\"p\"/></Kelapp>";
   TestStream stream(WritePackedDocument(WithXml(xml)));
@@ -128,27 +127,21 @@ TEST_P(SideText, IsConvertedAndBounded) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, SideText,
-    ::testing::Combine(::testing::Values(NumberCase{"Plain", "2", Outcome::kReadsP},
-                                         NumberCase{"PlusSign", "+2", Outcome::kReadsP},
-                                         NumberCase{"LeadingZeros", "002", Outcome::kReadsP},
-                                         NumberCase{"Zero", "0", Outcome::kFalse},
-                                         NumberCase{"MinusZero", "-0", Outcome::kFalse},
-                                         NumberCase{"Negative", "-2", Outcome::kFalse},
-                                         NumberCase{"Empty", "", Outcome::kFalse},
-                                         NumberCase{"Missing", nullptr, Outcome::kFalse},
-                                         NumberCase{"Above1024", "1025", Outcome::kFalse},
-                                         NumberCase{"Int32Max", "2147483647", Outcome::kFalse},
-                                         NumberCase{"Int32Min", "-2147483648", Outcome::kFalse},
-                                         NumberCase{"LeadingSpace", " 2", Outcome::kThrows},
-                                         NumberCase{"TrailingSpace", "2 ", Outcome::kThrows},
-                                         NumberCase{"Suffix", "2px", Outcome::kThrows},
-                                         NumberCase{"Hex", "0x2", Outcome::kThrows},
-                                         NumberCase{"Fraction", "2.0", Outcome::kThrows},
-                                         NumberCase{"SignOnly", "+", Outcome::kThrows},
-                                         NumberCase{"DoubleSign", "++2", Outcome::kThrows},
-                                         NumberCase{"BeyondInt32", "2147483648", Outcome::kThrows},
-                                         NumberCase{"BelowInt32", "-2147483649", Outcome::kThrows}),
-                       ::testing::Bool()),
+    ::testing::Combine(
+        ::testing::Values(
+            NumberCase{"Plain", "2", Outcome::kReadsP}, NumberCase{"PlusSign", "+2", Outcome::kReadsP},
+            NumberCase{"LeadingZeros", "002", Outcome::kReadsP}, NumberCase{"Zero", "0", Outcome::kFalse},
+            NumberCase{"MinusZero", "-0", Outcome::kFalse}, NumberCase{"Negative", "-2", Outcome::kFalse},
+            NumberCase{"Empty", "", Outcome::kFalse}, NumberCase{"Missing", nullptr, Outcome::kFalse},
+            NumberCase{"Above1024", "1025", Outcome::kFalse},
+            NumberCase{"Int32Max", "2147483647", Outcome::kFalse},
+            NumberCase{"Int32Min", "-2147483648", Outcome::kFalse}, NumberCase{"LeadingSpace", " 2", Outcome::kThrows},
+            NumberCase{"TrailingSpace", "2 ", Outcome::kThrows}, NumberCase{"Suffix", "2px", Outcome::kThrows},
+            NumberCase{"Hex", "0x2", Outcome::kThrows}, NumberCase{"Fraction", "2.0", Outcome::kThrows},
+            NumberCase{"SignOnly", "+", Outcome::kThrows}, NumberCase{"DoubleSign", "++2", Outcome::kThrows},
+            NumberCase{"BeyondInt32", "2147483648", Outcome::kThrows},
+            NumberCase{"BelowInt32", "-2147483649", Outcome::kThrows}),
+        ::testing::Bool()),
     [](const auto& info) {
       return std::string(std::get<0>(info.param).label) + (std::get<1>(info.param) ? "Width" : "Height");
     });
