@@ -1,0 +1,103 @@
+// Reading the stored thumbnail of a 1024x1024 ".kez" document (zstd level 3,
+// a painting-like picture): the reader alone and the whole GetThumbnail at
+// cx 256, beside decompressing the same zstd frames with the library alone.
+//
+//   build/<dir>/bench/pxv_bench --benchmark_min_time=1
+#include <benchmark/benchmark.h>
+#include <zstd.h>
+
+#include <cstring>
+
+#include "dll/module.h"
+#include "formats/pxv/pxv_reader.h"
+#include "lumo/image.h"
+#include "platform/gdi.h"
+#include "platform/shell.h"
+#include "support/kez_writer.h"
+#include "support/picture.h"
+#include "support/test_stream.h"
+
+namespace {
+
+struct Fixture {
+  Fixture() {
+    picture.width = 1024;
+    picture.height = 1024;
+    picture.pixels = kez::testing::PaintingLikePicture(1024, 1024, 7);
+    kez::testing::KezOptions options;
+    options.blob = kez::testing::KezOptions::Blob::Zstd;
+    options.zstd.level = 3;
+    document = kez::testing::BuildKezBytes(picture, options);
+    frames = kez::testing::ZstdFrames(picture.Bytes(), options.zstd);
+  }
+  kez::testing::KezPicture picture;
+  std::vector<std::uint8_t> document;
+  std::vector<std::uint8_t> frames;
+};
+
+const Fixture& Data() {
+  static const Fixture fixture;
+  return fixture;
+}
+
+void Rewind(IStream* stream) {
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+}
+
+// The library alone: one context, the output buffer allocated per call as
+// any reader must.
+void BM_ZstdAlone(benchmark::State& state) {
+  const Fixture& data = Data();
+  ZSTD_DCtx* context = ZSTD_createDCtx();
+  for (auto _ : state) {
+    std::vector<std::uint8_t> out(1024 * 1024 * 4);
+    const std::size_t n = ZSTD_decompressDCtx(context, out.data(), out.size(), data.frames.data(), data.frames.size());
+    if (n != out.size()) state.SkipWithError("decompression failed");
+    benchmark::DoNotOptimize(out.data());
+  }
+  ZSTD_freeDCtx(context);
+  state.SetBytesProcessed(state.iterations() * 1024 * 1024 * 4);
+}
+BENCHMARK(BM_ZstdAlone)->Unit(benchmark::kMillisecond);
+
+void BM_ReadPxvDocument(benchmark::State& state) {
+  const Fixture& data = Data();
+  kez::testing::TestStream stream(data.document);
+  for (auto _ : state) {
+    Rewind(&stream);
+    lumo::CImage32 image;
+    if (!ReadPxvDocument(image, &stream) || image.m_width != 1024) state.SkipWithError("read failed");
+    benchmark::DoNotOptimize(image.m_pixels);
+  }
+  state.SetBytesProcessed(state.iterations() * 1024 * 1024 * 4);
+}
+BENCHMARK(BM_ReadPxvDocument)->Unit(benchmark::kMillisecond);
+
+void BM_GetThumbnail256(benchmark::State& state) {
+  const Fixture& data = Data();
+  kez::testing::TestStream stream(data.document);
+  IClassFactory* factory = nullptr;
+  DllGetClassObject(CLSID_KezThumbnailProvider, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+  for (auto _ : state) {
+    Rewind(&stream);
+    IInitializeWithStream* init = nullptr;
+    factory->CreateInstance(nullptr, IID_IInitializeWithStream, reinterpret_cast<void**>(&init));
+    init->Initialize(&stream, STGM_READ);
+    IThumbnailProvider* provider = nullptr;
+    init->QueryInterface(IID_IThumbnailProvider, reinterpret_cast<void**>(&provider));
+    HBITMAP bitmap = nullptr;
+    WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+    if (provider->GetThumbnail(256, &bitmap, &alpha) != S_OK) state.SkipWithError("GetThumbnail failed");
+    DeleteObject(bitmap);
+    provider->Release();
+    init->Release();
+  }
+  factory->Release();
+}
+BENCHMARK(BM_GetThumbnail256)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
