@@ -9,6 +9,7 @@
 #include "compose/blend.h"
 #include "compose/blend_tables.h"
 #include "compose/colour.h"
+#include "compose/simd.h"
 
 namespace lumo::ops {
 
@@ -23,23 +24,44 @@ struct Defaults {
   static constexpr bool kPerPixel = false;         // X needs the whole pixel (hue family)
   static constexpr bool kGreyKeeps = false;        // P: a destination without hue is kept
   static constexpr bool kOwnRounding = false;      // P and Q are the operation's own
+  static constexpr bool kVector = false;           // X16 gives X on 16-bit lanes
 };
 
+#if KEZ_BLEND_SIMD
+// Vector forms: X16(s, d, a) on 16-bit lanes holding 0..255. Lanes of the
+// branch not taken may overflow; they are discarded.
+using simd::Vec;
+inline Vec K16(std::uint16_t k) { return simd::Splat16(k); }
+#define KEZ_VECTOR_X(body)                                     \
+  static constexpr bool kVector = true;                        \
+  static Vec X16([[maybe_unused]] Vec s, [[maybe_unused]] Vec d, \
+                 [[maybe_unused]] Vec a) {                     \
+    using namespace simd;                                      \
+    body                                                       \
+  }
+#else
+#define KEZ_VECTOR_X(body)
+#endif
+
 struct Add : Defaults {
+  KEZ_VECTOR_X(return Min16(Add16(s, d), K16(255));)
   static constexpr u32 Channel(u32 s, u32 d, u32) { return std::min<u32>(255, s + d); }
 };
 
 // Not a mix: the source is scaled by a and added.
 struct AddScaled : Defaults {
+  KEZ_VECTOR_X(return Min16(Add16(d, Div255x16(Mul16(s, a))), K16(255));)
   static constexpr bool kMixes = false;
   static constexpr u32 Channel(u32 s, u32 d, u32 a) { return std::min<u32>(255, d + div255(s * a)); }
 };
 
 struct Subtract : Defaults {
+  KEZ_VECTOR_X(return SubSat16(d, s);)
   static constexpr u32 Channel(u32 s, u32 d, u32) { return d > s ? d - s : 0; }
 };
 
 struct Multiply : Defaults {
+  KEZ_VECTOR_X(return Div255x16(Mul16(s, d));)
   static constexpr bool kWhiteSourceKeeps = true;
   static constexpr u32 Channel(u32 s, u32 d, u32) { return div255(s * d); }
 };
@@ -50,24 +72,32 @@ struct Divide : Defaults {
 
 // 511 rather than 510 in the upper half: white over black gives 254.
 struct Overlay : Defaults {
+  KEZ_VECTOR_X(const Vec d2 = Add16(d, d);
+    const Vec low = Div255x16(Mul16(d2, s));
+    const Vec high = Sub16(K16(255), Div255x16(Mul16(Sub16(K16(511), d2), Sub16(K16(255), s))));
+    return Select(Less16(d, K16(128)), low, high);)
   static constexpr u32 Channel(u32 s, u32 d, u32) {
     return d < 128 ? div255(2 * d * s) : 255 - div255((511 - 2 * d) * (255 - s));
   }
 };
 
 struct Screen : Defaults {
+  KEZ_VECTOR_X(return Sub16(K16(255), Div255x16(Mul16(Sub16(K16(255), s), Sub16(K16(255), d))));)
   static constexpr u32 Channel(u32 s, u32 d, u32) { return 255 - div255((255 - s) * (255 - d)); }
 };
 
 struct Lighten : Defaults {
+  KEZ_VECTOR_X(return Max16(s, d);)
   static constexpr u32 Channel(u32 s, u32 d, u32) { return std::max(s, d); }
 };
 
 struct Darken : Defaults {
+  KEZ_VECTOR_X(return Min16(s, d);)
   static constexpr u32 Channel(u32 s, u32 d, u32) { return std::min(s, d); }
 };
 
 struct Difference : Defaults {
+  KEZ_VECTOR_X(return Or(SubSat16(s, d), SubSat16(d, s));)
   static constexpr u32 Channel(u32 s, u32 d, u32) { return s > d ? s - d : d - s; }
 };
 
@@ -85,9 +115,10 @@ struct ColourBurn : Defaults {
   }
 };
 
-struct LinearDodge : Add {};
+using LinearDodge = Add;  // the same values, so the same row functions
 
 struct LinearBurn : Defaults {
+  KEZ_VECTOR_X(return SubSat16(Add16(s, d), K16(255));)
   static constexpr u32 Channel(u32 s, u32 d, u32) { return s + d > 255 ? s + d - 255 : 0; }
 };
 
@@ -100,12 +131,17 @@ struct SoftLight : Defaults {
 };
 
 struct HardLight : Defaults {
+  KEZ_VECTOR_X(const Vec is = Sub16(K16(255), s);
+    const Vec high = Sub16(K16(255), Div255x16(Mul16(Add16(is, is), Sub16(K16(255), d))));
+    const Vec low = Div255x16(Mul16(Add16(s, s), d));
+    return Select(Less16(s, K16(128)), low, high);)
   static constexpr u32 Channel(u32 s, u32 d, u32) {
     return s >= 128 ? 255 - div255(2 * (255 - s) * (255 - d)) : div255(2 * s * d);
   }
 };
 
 struct HardMix : Defaults {
+  KEZ_VECTOR_X(return And(Less16(K16(254), Add16(s, d)), K16(255));)
   static constexpr u32 Channel(u32 s, u32 d, u32) { return s + d >= 255 ? 255 : 0; }
 };
 
@@ -175,5 +211,7 @@ struct Hue : HueFamily<true, false, false> {
 struct Saturation : HueFamily<false, true, false> {};
 struct Colour : HueFamily<true, true, false> {};
 struct Luminosity : HueFamily<false, false, true> {};
+
+#undef KEZ_VECTOR_X
 
 }  // namespace lumo::ops

@@ -4,6 +4,7 @@
 
 #include "compose/blend_skeletons.h"
 #include "compose/blend_tables.h"
+#include "compose/exact_divide.h"
 
 namespace lumo {
 namespace {
@@ -14,8 +15,8 @@ using u8 = std::uint8_t;
 // Straight-alpha source over: S = srcA * opacity (or colour alpha * mask),
 // a = S / 255, F = S + dA * 255 - a * ad; the channel is the
 // alpha-weighted mean of s and d.
-inline u32 SourceOver(u32 s, u32 d, u32 S, u32 a, u32 ad, u32 F) {
-  return (S * s + (255 - a) * ad * d) / F;
+inline u32 SourceOver(u32 s, u32 d, u32 S, u32 a, u32 ad, const ExactDivider& divF) {
+  return divF(S * s + (255 - a) * ad * d);
 }
 
 template <bool kGamma>
@@ -64,12 +65,13 @@ void NormalLoop(u8* d, const u8* s, std::int32_t count, u8 opacity) {
     }
     const u32 ad = div255(dA * 255);
     const u32 F = S + dA * 255 - a * ad;  // at least dA, never 0
+    const ExactDivider divF(F);
     for (int c = 0; c < 3; ++c) {
       if (d[c] == s[c]) continue;
       if constexpr (kGamma) {
-        d[c] = compress[SourceOver(expand[s[c]], expand[d[c]], S, a, ad, F)];
+        d[c] = compress[SourceOver(expand[s[c]], expand[d[c]], S, a, ad, divF)];
       } else {
-        d[c] = static_cast<u8>(SourceOver(s[c], d[c], S, a, ad, F));
+        d[c] = static_cast<u8>(SourceOver(s[c], d[c], S, a, ad, divF));
       }
     }
     d[3] = static_cast<u8>(div255(F));
@@ -191,8 +193,9 @@ void FillMaskRow(const DrawParams& params, std::uint32_t* dst, const std::uint32
     const u32 ad = div255(dA * 255);
     const u32 F = S + dA * 255 - ad * a;
     if (F == 0) continue;
+    const ExactDivider divF(F);
     for (int k = 0; k < 3; ++k) {
-      if (d[k] != c[k]) d[k] = static_cast<u8>(SourceOver(c[k], d[k], S, a, ad, F));
+      if (d[k] != c[k]) d[k] = static_cast<u8>(SourceOver(c[k], d[k], S, a, ad, divF));
     }
     d[3] = static_cast<u8>(div255(F));
   }

@@ -13,8 +13,8 @@ using RowTable = std::array<RowBlender, kModeCount>;
 
 template <class Op>
 constexpr void SetColourOperation(RowTable& t, BlendMode locked, BlendMode composited) {
-  t[static_cast<int>(locked)] = LockedRow<OpaqueBlend<Op>>;
-  t[static_cast<int>(composited)] = CompositedRow<OpaqueBlend<Op>, PartialBlend<Op>>;
+  t[static_cast<int>(locked)] = LockedRow<Op>;
+  t[static_cast<int>(composited)] = CompositedRow<Op>;
 }
 
 // Indexed by mode number; the numbers without a mode hold Copy.

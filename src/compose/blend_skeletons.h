@@ -9,6 +9,8 @@
 #include "compose/blend.h"
 #include "compose/blend_ops.h"
 #include "compose/blend_tables.h"
+#include "compose/blend_vector.h"
+#include "compose/exact_divide.h"
 
 namespace lumo {
 
@@ -62,8 +64,9 @@ void PartialBlend(std::uint8_t* d, const std::uint8_t* s, std::uint8_t opacity) 
     const std::uint32_t M = div255(dA * ((F + 510) >> 8));
     std::uint8_t out[4];
     if (M <= 254) {
+      const ExactDivider divF(F);
       for (int c = 0; c < 3; ++c) {
-        const std::uint32_t N = (d[c] * (255 - a) * ad + s[c] * S) / F;
+        const std::uint32_t N = divF(d[c] * (255 - a) * ad + s[c] * S);
         out[c] = static_cast<std::uint8_t>(div255(N * (255 - M) + x[c] * M));
       }
     } else {
@@ -87,7 +90,7 @@ inline void GammaBlend(std::uint8_t* d, const std::uint8_t* s, std::uint8_t opac
 }
 
 template <PixelBlend P, bool kGamma>
-void LockedLoop(std::uint8_t* d, const std::uint8_t* s, std::int32_t count, std::uint8_t opacity) {
+void LockedPixels(std::uint8_t* d, const std::uint8_t* s, std::int32_t count, std::uint8_t opacity) {
   for (std::int32_t i = 0; i < count; ++i, d += 4, s += 4) {
     if (s[3] == 0) continue;
     if constexpr (kGamma) {
@@ -98,20 +101,6 @@ void LockedLoop(std::uint8_t* d, const std::uint8_t* s, std::int32_t count, std:
   }
 }
 
-// Modes 5 to 27: P on every pixel under a visible source; the destination
-// alpha is neither read nor written.
-template <PixelBlend P>
-void LockedRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t* src,
-               std::int32_t count) {
-  auto* d = reinterpret_cast<std::uint8_t*>(dst);
-  const auto* s = reinterpret_cast<const std::uint8_t*>(src);
-  if (params.gamma) {
-    LockedLoop<P, true>(d, s, count, params.opacity);
-  } else {
-    LockedLoop<P, false>(d, s, count, params.opacity);
-  }
-}
-
 // A transparent destination takes the source, its alpha scaled by opacity.
 inline void TakeSource(std::uint8_t* d, const std::uint8_t* s, std::uint8_t opacity) {
   std::memcpy(d, s, 4);
@@ -119,8 +108,8 @@ inline void TakeSource(std::uint8_t* d, const std::uint8_t* s, std::uint8_t opac
 }
 
 template <PixelBlend P, PixelBlend Q, bool kGamma>
-void CompositedLoop(std::uint8_t* d, const std::uint8_t* s, std::int32_t count,
-                    std::uint8_t opacity) {
+void CompositedPixels(std::uint8_t* d, const std::uint8_t* s, std::int32_t count,
+                      std::uint8_t opacity) {
   for (std::int32_t i = 0; i < count; ++i, d += 4, s += 4) {
     if (s[3] == 0) continue;
     const std::uint8_t dA = d[3];
@@ -142,18 +131,62 @@ void CompositedLoop(std::uint8_t* d, const std::uint8_t* s, std::int32_t count,
   }
 }
 
+inline std::uint8_t* Bytes(std::uint32_t* p) { return reinterpret_cast<std::uint8_t*>(p); }
+inline const std::uint8_t* Bytes(const std::uint32_t* p) {
+  return reinterpret_cast<const std::uint8_t*>(p);
+}
+
+// Modes 5 to 27: P on every pixel under a visible source; the destination
+// alpha is neither read nor written. Without gamma, operations with a
+// vector X take four pixels at a time (a transparent source gives a = 0,
+// which leaves the pixel as it is).
+template <class Op>
+void LockedRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t* src,
+               std::int32_t count) {
+  constexpr PixelBlend P = OpaqueBlend<Op>;
+  const std::uint8_t opacity = params.opacity;
+  if (params.gamma) {
+    LockedPixels<P, true>(Bytes(dst), Bytes(src), count, opacity);
+    return;
+  }
+  std::int32_t i = 0;
+#if KEZ_BLEND_SIMD
+  if constexpr (Op::kVector) {
+    for (; i + 4 <= count; i += 4) {
+      simd::Store(dst + i, simd::OpaqueBlend4<Op>(simd::Load(dst + i), simd::Load(src + i), opacity));
+    }
+  }
+#endif
+  LockedPixels<P, false>(Bytes(dst + i), Bytes(src + i), count - i, opacity);
+}
+
 // Modes 29 to 51: full alpha arithmetic, P over opaque and Q over partially
-// transparent destination pixels.
-template <PixelBlend P, PixelBlend Q>
+// transparent destination pixels. Without gamma, four opaque destination
+// pixels in a row go through the vector P where the operation has one.
+template <class Op>
 void CompositedRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t* src,
                    std::int32_t count) {
-  auto* d = reinterpret_cast<std::uint8_t*>(dst);
-  const auto* s = reinterpret_cast<const std::uint8_t*>(src);
+  constexpr PixelBlend P = OpaqueBlend<Op>;
+  constexpr PixelBlend Q = PartialBlend<Op>;
+  const std::uint8_t opacity = params.opacity;
   if (params.gamma) {
-    CompositedLoop<P, Q, true>(d, s, count, params.opacity);
-  } else {
-    CompositedLoop<P, Q, false>(d, s, count, params.opacity);
+    CompositedPixels<P, Q, true>(Bytes(dst), Bytes(src), count, opacity);
+    return;
   }
+  std::int32_t i = 0;
+#if KEZ_BLEND_SIMD
+  if constexpr (Op::kVector) {
+    for (; i + 4 <= count; i += 4) {
+      const simd::Vec d = simd::Load(dst + i);
+      if (simd::AllOpaque(d)) {
+        simd::Store(dst + i, simd::OpaqueBlend4<Op>(d, simd::Load(src + i), opacity));
+      } else {
+        CompositedPixels<P, Q, false>(Bytes(dst + i), Bytes(src + i), 4, opacity);
+      }
+    }
+  }
+#endif
+  CompositedPixels<P, Q, false>(Bytes(dst + i), Bytes(src + i), count - i, opacity);
 }
 
 }  // namespace lumo

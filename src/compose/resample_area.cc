@@ -1,0 +1,248 @@
+#include "compose/resample_area.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "compose/resample_columns.h"
+#include "compose/resample_finish.h"
+
+namespace lumo::resample {
+namespace {
+
+// A fully covered source pixel weighs 255 x 255.
+constexpr std::uint32_t kFullWeight = 65025;
+
+// Footprints of at most this many samples keep every sum of the fast path
+// below 2^32: a sample adds at most 255 x 65 025 to a colour sum.
+constexpr std::int64_t kNarrowSamples = 256;
+
+// The source columns (or rows) under one destination column (or row): count
+// pixels from first, the first weighing wFirst and the last wLast on the
+// 0..255 scale, the ones between 255. With count 1 the one pixel weighs
+// wFirst. count is 0 only when the footprint starts past the source, which
+// the steps rule out; such a pixel stays transparent black.
+struct Span {
+  std::int32_t first = 0;
+  std::int32_t count = 0;
+  std::uint32_t wFirst = 0;
+  std::uint32_t wLast = 0;
+};
+
+Span Footprint(std::int64_t step, std::int32_t size, std::int32_t index) {
+  const std::int64_t p0 = index * step, p1 = p0 + step;
+  std::int64_t c1 = p1 >> 16;
+  std::uint32_t f1 = static_cast<std::uint32_t>(p1 >> 8) & 255;
+  if (c1 >= size) {
+    c1 = size - 1;
+    f1 = 255;
+  }
+  const std::int64_t c0 = p0 >> 16;
+  const std::uint32_t f0 = static_cast<std::uint32_t>(p0 >> 8) & 255;
+  Span s;
+  if (c0 > c1) return s;
+  s.first = static_cast<std::int32_t>(c0);
+  s.count = static_cast<std::int32_t>(c1 - c0 + 1);
+  // One pixel at both ends: (255 - f0) + f1 - 255, never negative because
+  // the end lies at or after the start inside one pixel.
+  s.wFirst = s.count == 1 ? f1 - f0 : 255 - f0;
+  s.wLast = s.count == 1 ? s.wFirst : f1;
+  return s;
+}
+
+// Coverage of one footprint row with vertical weight wy (all samples edge
+// samples, or wy = 255 with the middle ones full).
+std::uint64_t RowCoverage(const Span& c, std::uint32_t wy) {
+  if (c.count == 1) return FloorWeight(c.wFirst * wy);
+  return std::uint64_t{FloorWeight(c.wFirst * wy)} + FloorWeight(c.wLast * wy) +
+         std::uint64_t{FloorWeight(255 * wy)} * static_cast<std::uint64_t>(c.count - 2);
+}
+
+// Sum of the coverage weights of a footprint.
+std::uint64_t Coverage(const Span& c, const Span& r) {
+  if (r.count == 1) return RowCoverage(c, r.wFirst);
+  return RowCoverage(c, r.wFirst) + RowCoverage(c, r.wLast) +
+         RowCoverage(c, 255) * static_cast<std::uint64_t>(r.count - 2);
+}
+
+struct Sums {
+  std::uint64_t a = 0, r = 0, g = 0, b = 0;
+};
+
+inline void AddSample(Sums& s, std::uint32_t p, std::uint64_t aw) {
+  s.a += aw;
+  s.r += ((p >> 16) & 255) * aw;
+  s.g += ((p >> 8) & 255) * aw;
+  s.b += (p & 255) * aw;
+}
+
+// The source rows of a footprint; a row without an address reads as
+// transparent black.
+void FetchRows(const CImage32& src, const Span& r, std::vector<const std::uint32_t*>& rows,
+               std::vector<std::uint32_t>& zeroRow) {
+  rows.resize(static_cast<std::size_t>(r.count));
+  for (std::int32_t t = 0; t < r.count; ++t) {
+    rows[t] = src.RowAddress(r.first + t);
+    if (rows[t] == nullptr) {
+      zeroRow.assign(static_cast<std::size_t>(src.m_width), 0);
+      rows[t] = zeroRow.data();
+    }
+  }
+}
+
+// Any footprint size, 64-bit sums, sample by sample: the path for footprints
+// too large for 32-bit sums, where the work per sample hardly matters.
+void AreaAverageWide(CImage32& dst, const CImage32& src, const std::vector<Span>& columns,
+                     std::int64_t stepY) {
+  std::vector<const std::uint32_t*> rows;
+  std::vector<std::uint32_t> zeroRow;
+  for (std::int32_t j = 0; j < dst.m_height; ++j) {
+    std::uint32_t* out = dst.RowAddress(j);
+    if (out == nullptr) continue;
+    const Span rs = Footprint(stepY, src.m_height, j);
+    FetchRows(src, rs, rows, zeroRow);
+    for (std::int32_t k = 0; k < dst.m_width; ++k) {
+      const Span& c = columns[k];
+      if (c.count == 0 || rs.count == 0) {
+        out[k] = 0;
+        continue;
+      }
+      const std::uint32_t alpha0 = rows[0][c.first] >> 24;
+      std::uint32_t differs = 0;
+      Sums s;
+      for (std::int32_t t = 0; t < rs.count; ++t) {
+        const bool edgeRow = t == 0 || t == rs.count - 1;
+        const std::uint32_t wy = t == 0 ? rs.wFirst : t == rs.count - 1 ? rs.wLast : 255;
+        const std::uint32_t* p = rows[t] + c.first;
+        for (std::int32_t i = 0; i < c.count; ++i) {
+          const std::uint32_t a = p[i] >> 24;
+          differs |= a ^ alpha0;
+          const bool edgeColumn = i == 0 || i == c.count - 1;
+          const std::uint32_t wx = i == 0 ? c.wFirst : i == c.count - 1 ? c.wLast : 255;
+          AddSample(s, p[i], edgeRow || edgeColumn ? EdgeAlphaWeight(a, FloorWeight(wx * wy)) : a * 255);
+        }
+      }
+      if (s.a == 0) {
+        out[k] = 0;
+        continue;
+      }
+      const std::uint64_t coverage = Coverage(c, rs);
+      const std::uint64_t alpha = differs == 0 ? alpha0 : s.a * 255 / coverage;
+      out[k] = static_cast<std::uint32_t>(alpha << 24 | (s.r / s.a) << 16 | (s.g / s.a) << 8 | s.b / s.a);
+    }
+  }
+}
+
+// Storage behind a ColumnSums for n columns.
+struct ColumnSumsBuffer {
+  explicit ColumnSumsBuffer(std::size_t n) : data(6 * n) {
+    std::uint32_t* p = data.data();
+    sums = {p, p + n, p + 2 * n, p + 3 * n, p + 4 * n, p + 5 * n};
+  }
+  std::vector<std::uint32_t> data;
+  ColumnSums sums;
+};
+
+ColumnSums Offset(const ColumnSums& s, std::size_t n) {
+  return {s.b + n, s.g + n, s.r + n, s.a + n, s.alpha0 + n, s.differs + n};
+}
+
+// Footprints of at most kNarrowSamples samples, all sums in 32 bits. Per
+// destination row the middle columns of all footprints are summed down the
+// footprint rows once, and so are the first and last columns of every
+// footprint with their own horizontal weights; each destination pixel then
+// adds up its columns.
+void AreaAverageNarrow(CImage32& dst, const CImage32& src, const std::vector<Span>& columns,
+                       std::int64_t stepY) {
+  const std::int32_t sw = src.m_width, dw = dst.m_width;
+  const std::size_t n = static_cast<std::size_t>(dw);
+
+  // Edge columns: the first of footprint k at index k, its last at dw + k.
+  // A one-column footprint has no last column; its slot is summed with
+  // weight 0 and masked out.
+  std::vector<std::int32_t> edgeX(2 * n);
+  std::vector<std::uint32_t> edgeW(2 * n), middles(n), hasLast(n);
+  for (std::size_t k = 0; k < n; ++k) {
+    const Span& c = columns[k];
+    edgeX[k] = c.first;
+    edgeW[k] = c.wFirst;
+    edgeX[n + k] = c.first + c.count - 1;
+    edgeW[n + k] = c.count >= 2 ? c.wLast : 0;
+    middles[k] = c.count >= 2 ? static_cast<std::uint32_t>(c.count - 2) : 0;
+    hasLast[k] = c.count >= 2 ? ~0u : 0u;
+  }
+  const FootprintColumns shape{edgeW.data(), edgeW.data() + n, middles.data(), hasLast.data()};
+  const ColumnSumsBuffer edgeBuffer(2 * n);
+  const ColumnSums& first = edgeBuffer.sums;
+  const ColumnSums last = Offset(first, n);
+
+  // Middle columns of all footprints lie in [begin, end).
+  std::int32_t begin = sw, end = 0;
+  for (const Span& c : columns) {
+    if (c.count < 3) continue;
+    begin = std::min(begin, c.first + 1);
+    end = std::max(end, c.first + c.count - 1);
+  }
+  const ColumnSumsBuffer middleBuffer(begin < end ? static_cast<std::size_t>(sw) : 0);
+  const ColumnSums& m = middleBuffer.sums;
+
+  std::vector<const std::uint32_t*> rows;
+  std::vector<std::uint32_t> zeroRow;
+  for (std::int32_t j = 0; j < dst.m_height; ++j) {
+    std::uint32_t* out = dst.RowAddress(j);
+    if (out == nullptr) continue;
+    const Span rs = Footprint(stepY, src.m_height, j);
+    FetchRows(src, rs, rows, zeroRow);
+    SumEdgeColumns(rows.data(), rs.count, rs.wFirst, rs.wLast, edgeX.data(), edgeW.data(), 2 * dw, first);
+    if (begin < end) {
+      SumColumns(rows.data(), rs.count, FloorWeight(255 * rs.wFirst), FloorWeight(255 * rs.wLast), begin, end, m);
+      // Middle columns go into the first column's sums.
+      for (std::int32_t k = 0; k < dw; ++k) {
+        const Span& c = columns[k];
+        std::uint32_t b = 0, g = 0, r = 0, a = 0, diff = 0;
+        const std::uint32_t a0 = first.alpha0[k];
+        for (std::int32_t x = c.first + 1; x < c.first + c.count - 1; ++x) {
+          b += m.b[x];
+          g += m.g[x];
+          r += m.r[x];
+          a += m.a[x];
+          diff |= m.differs[x] | (m.alpha0[x] ^ a0);
+        }
+        first.b[k] += b;
+        first.g[k] += g;
+        first.r[k] += r;
+        first.a[k] += a;
+        first.differs[k] |= diff;
+      }
+    }
+    FinishRow(first, last, shape, FootprintRows{rs.count, rs.wFirst, rs.wLast}, dw, out);
+  }
+}
+
+}  // namespace
+
+void AreaAverage(CImage32& dst, const CImage32& src, std::int64_t stepX, std::int64_t stepY) {
+  const std::int32_t dw = dst.m_width;
+  std::vector<Span> columns(static_cast<std::size_t>(dw));
+  std::int64_t widest = 0, tallest = 0;
+  for (std::int32_t k = 0; k < dw; ++k) {
+    columns[k] = Footprint(stepX, src.m_width, k);
+    widest = std::max<std::int64_t>(widest, columns[k].count);
+  }
+  // Footprints never start past the source (the steps are truncated), but
+  // the sample-by-sample path is the one that copes if one did.
+  bool empty = false;
+  for (const Span& c : columns) empty = empty || c.count == 0;
+  for (std::int32_t j = 0; j < dst.m_height; ++j) {
+    const std::int32_t rowCount = Footprint(stepY, src.m_height, j).count;
+    tallest = std::max<std::int64_t>(tallest, rowCount);
+    empty = empty || rowCount == 0;
+  }
+  if (!empty && widest * tallest <= kNarrowSamples) {
+    AreaAverageNarrow(dst, src, columns, stepY);
+  } else {
+    AreaAverageWide(dst, src, columns, stepY);
+  }
+}
+
+}  // namespace lumo::resample
