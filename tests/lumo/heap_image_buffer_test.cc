@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <ostream>
 #include <stdexcept>
 
 #include "lumo/image_buffer.h"
@@ -48,6 +49,8 @@ struct RequestCase {
   std::int64_t bytes;
   std::int64_t poolBlock;  // 0: served by the process heap
 };
+
+void PrintTo(const RequestCase& c, std::ostream* os) { *os << c.width << "x" << c.height; }
 
 class HeapBufferRequest : public testing::TestWithParam<RequestCase> {};
 

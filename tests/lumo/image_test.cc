@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -28,6 +29,8 @@ struct GeometryCase {
   std::int32_t rowBytes;
   std::uint8_t isPow2;
 };
+
+void PrintTo(const GeometryCase& c, std::ostream* os) { *os << c.width << "x" << c.height << " at " << c.bytesPerPixel; }
 
 class Geometry : public testing::TestWithParam<GeometryCase> {};
 
@@ -75,6 +78,8 @@ struct ResizeCase {
   int width, height;
   int expectWidth, expectHeight, rowBytes, isPow2;
 };
+
+void PrintTo(const ResizeCase& c, std::ostream* os) { *os << c.width << "x" << c.height; }
 
 class Resize : public testing::TestWithParam<ResizeCase> {};
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 
 #include "lumo/pool.h"
 #include "lumo/pool_global.h"
@@ -17,6 +18,8 @@ struct SizeCase {
   std::int64_t counted;    // bytes added to total and heap
   std::int64_t poolBlock;  // block size of the serving pool, 0 for the heap
 };
+
+void PrintTo(const SizeCase& c, std::ostream* os) { *os << c.request << " bytes"; }
 
 class PoolSizes : public testing::TestWithParam<SizeCase> {};
 
