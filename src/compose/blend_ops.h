@@ -25,6 +25,7 @@ struct Defaults {
   static constexpr bool kGreyKeeps = false;        // P: a destination without hue is kept
   static constexpr bool kOwnRounding = false;      // P and Q are the operation's own
   static constexpr bool kVector = false;           // X16 gives X on 16-bit lanes
+  static constexpr int kDelta = 0;  // +1: Delta8 gives X - d >= 0; -1: d - X >= 0
 };
 
 #if KEZ_BLEND_SIMD
@@ -39,23 +40,35 @@ inline Vec K16(std::uint16_t k) { return simd::Splat16(k); }
     using namespace simd;                                      \
     body                                                       \
   }
+// Operations whose X never falls below (or never rises above) d: Delta8
+// gives |X - d| on the bytes directly, and the mix becomes one product.
+#define KEZ_VECTOR_DELTA(sign, body)                                        \
+  static constexpr int kDelta = sign;                                       \
+  static Vec Delta8([[maybe_unused]] Vec s, [[maybe_unused]] Vec d) {       \
+    using namespace simd;                                                   \
+    body                                                                    \
+  }
 #else
 #define KEZ_VECTOR_X(body)
+#define KEZ_VECTOR_DELTA(sign, body)
 #endif
 
 struct Add : Defaults {
+  KEZ_VECTOR_DELTA(+1, return SubSat8(AddSat8(s, d), d);)
   KEZ_VECTOR_X(return Min16(Add16(s, d), K16(255));)
   static constexpr u32 Channel(u32 s, u32 d, u32) { return std::min<u32>(255, s + d); }
 };
 
 // Not a mix: the source is scaled by a and added.
 struct AddScaled : Defaults {
+  KEZ_VECTOR_DELTA(+1, return s;  /* the sum saturates at 255 */)
   KEZ_VECTOR_X(return Min16(Add16(d, Div255x16(Mul16(s, a))), K16(255));)
   static constexpr bool kMixes = false;
   static constexpr u32 Channel(u32 s, u32 d, u32 a) { return std::min<u32>(255, d + div255(s * a)); }
 };
 
 struct Subtract : Defaults {
+  KEZ_VECTOR_DELTA(-1, return Min8(s, d);)
   KEZ_VECTOR_X(return SubSat16(d, s);)
   static constexpr u32 Channel(u32 s, u32 d, u32) { return d > s ? d - s : 0; }
 };
@@ -87,11 +100,13 @@ struct Screen : Defaults {
 };
 
 struct Lighten : Defaults {
+  KEZ_VECTOR_DELTA(+1, return SubSat8(s, d);)
   KEZ_VECTOR_X(return Max16(s, d);)
   static constexpr u32 Channel(u32 s, u32 d, u32) { return std::max(s, d); }
 };
 
 struct Darken : Defaults {
+  KEZ_VECTOR_DELTA(-1, return SubSat8(d, s);)
   KEZ_VECTOR_X(return Min16(s, d);)
   static constexpr u32 Channel(u32 s, u32 d, u32) { return std::min(s, d); }
 };
@@ -118,6 +133,7 @@ struct ColourBurn : Defaults {
 using LinearDodge = Add;  // the same values, so the same row functions
 
 struct LinearBurn : Defaults {
+  KEZ_VECTOR_DELTA(-1, return Min8(d, SubSat8(Splat32(0xFFFFFFFFu), s));)
   KEZ_VECTOR_X(return SubSat16(Add16(s, d), K16(255));)
   static constexpr u32 Channel(u32 s, u32 d, u32) { return s + d > 255 ? s + d - 255 : 0; }
 };
@@ -213,5 +229,6 @@ struct Colour : HueFamily<true, true, false> {};
 struct Luminosity : HueFamily<false, false, true> {};
 
 #undef KEZ_VECTOR_X
+#undef KEZ_VECTOR_DELTA
 
 }  // namespace lumo::ops

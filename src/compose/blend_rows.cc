@@ -4,6 +4,7 @@
 
 #include "compose/blend_skeletons.h"
 #include "compose/blend_tables.h"
+#include "compose/blend_vector.h"
 #include "compose/exact_divide.h"
 
 namespace lumo {
@@ -95,24 +96,42 @@ void OrRow(const DrawParams&, std::uint32_t* dst, const std::uint32_t* src, std:
 
 void NormalKeepAlphaRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t* src,
                         std::int32_t count) {
-  auto* d = reinterpret_cast<u8*>(dst);
-  const auto* s = reinterpret_cast<const u8*>(src);
   if (params.gamma) {
-    NormalKeepAlphaLoop<true>(d, s, count, params.opacity);
-  } else {
-    NormalKeepAlphaLoop<false>(d, s, count, params.opacity);
+    NormalKeepAlphaLoop<true>(Bytes(dst), Bytes(src), count, params.opacity);
+    return;
   }
+  std::int32_t i = 0;
+#if KEZ_BLEND_SIMD
+  // A clear destination stays as it is.
+  const simd::Vec zero = simd::Splat32(0);
+  for (; i + 4 <= count; i += 4) {
+    const simd::Vec d = simd::Load(dst + i);
+    const simd::Vec r = simd::MixSource4(d, simd::Load(src + i), params.opacity);
+    simd::Store(dst + i, simd::Select(simd::Eq32(simd::And(d, simd::AlphaBytes()), zero), d, r));
+  }
+#endif
+  NormalKeepAlphaLoop<false>(Bytes(dst + i), Bytes(src + i), count - i, params.opacity);
 }
 
 void NormalRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t* src,
                std::int32_t count) {
-  auto* d = reinterpret_cast<u8*>(dst);
-  const auto* s = reinterpret_cast<const u8*>(src);
   if (params.gamma) {
-    NormalLoop<true>(d, s, count, params.opacity);
-  } else {
-    NormalLoop<false>(d, s, count, params.opacity);
+    NormalLoop<true>(Bytes(dst), Bytes(src), count, params.opacity);
+    return;
   }
+  std::int32_t i = 0;
+#if KEZ_BLEND_SIMD
+  // Over four opaque pixels every case of the loop is mix(d, s, a).
+  for (; i + 4 <= count; i += 4) {
+    const simd::Vec d = simd::Load(dst + i);
+    if (simd::AllOpaque(d)) {
+      simd::Store(dst + i, simd::MixSource4(d, simd::Load(src + i), params.opacity));
+    } else {
+      NormalLoop<false>(Bytes(dst + i), Bytes(src + i), 4, params.opacity);
+    }
+  }
+#endif
+  NormalLoop<false>(Bytes(dst + i), Bytes(src + i), count - i, params.opacity);
 }
 
 void EraseAlphaRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t* src,
@@ -163,9 +182,19 @@ void NormalKeyedRow(const DrawParams& params, std::uint32_t* dst, const std::uin
                     std::int32_t count) {
   const u32 opacity = params.opacity;
   if (opacity == 0) return;
-  auto* d = reinterpret_cast<u8*>(dst);
-  const auto* s = reinterpret_cast<const u8*>(src);
-  for (std::int32_t i = 0; i < count; ++i, d += 4, s += 4) {
+  std::int32_t i = 0;
+#if KEZ_BLEND_SIMD
+  const simd::Vec key = simd::Splat32(params.keyColour);
+  for (; i + 4 <= count; i += 4) {
+    const simd::Vec d = simd::Load(dst + i);
+    const simd::Vec s = simd::Load(src + i);
+    const simd::Vec r = simd::MixSource4(d, s, params.opacity);
+    simd::Store(dst + i, simd::Select(simd::Eq32(s, key), d, r));
+  }
+#endif
+  auto* d = Bytes(dst + i);
+  const auto* s = Bytes(src + i);
+  for (; i < count; ++i, d += 4, s += 4) {
     const u32 sA = s[3];
     if (sA == 0 || src[i] == params.keyColour) continue;
     if (sA == 255 && opacity == 255) {

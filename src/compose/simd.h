@@ -1,0 +1,124 @@
+// The few 128-bit vector operations the blend rows use, over four pixels at
+// a time: SSE2 on x86-64, NEON on ARM64, chosen at compile time. Where
+// neither is there KEZ_BLEND_SIMD is 0 and the rows stay scalar.
+//
+// Lane views: "8" functions treat the vector as 16 bytes (4 pixels, bytes
+// B, G, R, A), "16" functions as 8 unsigned 16-bit lanes (2 pixels widened),
+// "32" functions as 4 32-bit lanes (one per pixel).
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#define KEZ_BLEND_SIMD 1
+#include <emmintrin.h>
+#elif defined(__ARM_NEON) || defined(_M_ARM64)
+#define KEZ_BLEND_SIMD 1
+#include <arm_neon.h>
+#else
+#define KEZ_BLEND_SIMD 0
+#endif
+
+#if KEZ_BLEND_SIMD
+namespace lumo::simd {
+
+#if defined(__SSE2__) || defined(_M_X64)
+
+using Vec = __m128i;
+
+inline Vec Load(const std::uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void Store(std::uint32_t* p, Vec v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+inline Vec Splat16(std::uint16_t k) { return _mm_set1_epi16(static_cast<short>(k)); }
+inline Vec Splat32(std::uint32_t k) { return _mm_set1_epi32(static_cast<int>(k)); }
+
+inline Vec And(Vec a, Vec b) { return _mm_and_si128(a, b); }
+inline Vec Or(Vec a, Vec b) { return _mm_or_si128(a, b); }
+// mask ? a : b, for masks of whole lanes.
+inline Vec Select(Vec mask, Vec a, Vec b) { return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b)); }
+
+inline Vec AddSat8(Vec a, Vec b) { return _mm_adds_epu8(a, b); }
+inline Vec SubSat8(Vec a, Vec b) { return _mm_subs_epu8(a, b); }
+inline Vec Min8(Vec a, Vec b) { return _mm_min_epu8(a, b); }
+inline Vec Max8(Vec a, Vec b) { return _mm_max_epu8(a, b); }
+inline Vec Eq8(Vec a, Vec b) { return _mm_cmpeq_epi8(a, b); }
+
+inline Vec Widen16Lo(Vec v) { return _mm_unpacklo_epi8(v, _mm_setzero_si128()); }
+inline Vec Widen16Hi(Vec v) { return _mm_unpackhi_epi8(v, _mm_setzero_si128()); }
+// Narrows two vectors of 16-bit lanes (each 0..255) back to bytes.
+inline Vec Narrow16(Vec lo, Vec hi) { return _mm_packus_epi16(lo, hi); }
+
+inline Vec Add16(Vec a, Vec b) { return _mm_add_epi16(a, b); }
+inline Vec Sub16(Vec a, Vec b) { return _mm_sub_epi16(a, b); }
+inline Vec SubSat16(Vec a, Vec b) { return _mm_subs_epu16(a, b); }
+inline Vec Mul16(Vec a, Vec b) { return _mm_mullo_epi16(a, b); }
+// Lanes below 32768 only.
+inline Vec Min16(Vec a, Vec b) { return _mm_min_epi16(a, b); }
+inline Vec Max16(Vec a, Vec b) { return _mm_max_epi16(a, b); }
+inline Vec Less16(Vec a, Vec b) { return _mm_cmplt_epi16(a, b); }
+// div255 of every lane (x <= 65025): ((w + (w >> 8)) >> 8) with w = x + 1
+// is floor(w * 257 / 65536), the high half of w * 257.
+inline Vec Div255x16(Vec x) { return _mm_mulhi_epu16(_mm_add_epi16(x, _mm_set1_epi16(1)), _mm_set1_epi16(257)); }
+
+inline Vec Eq32(Vec a, Vec b) { return _mm_cmpeq_epi32(a, b); }
+inline Vec ShiftRight32(Vec v, int n) { return _mm_srl_epi32(v, _mm_cvtsi32_si128(n)); }
+inline Vec ShiftLeft32(Vec v, int n) { return _mm_sll_epi32(v, _mm_cvtsi32_si128(n)); }
+// Each pixel's 32-bit lane copied into the 16-bit lanes of its channels.
+inline Vec SpreadLo(Vec perPixel16) { return _mm_unpacklo_epi32(perPixel16, perPixel16); }
+inline Vec SpreadHi(Vec perPixel16) { return _mm_unpackhi_epi32(perPixel16, perPixel16); }
+// Whether every (any) 32-bit lane of a compare mask is set.
+inline bool All32(Vec mask) { return _mm_movemask_ps(_mm_castsi128_ps(mask)) == 0xF; }
+inline bool Any32(Vec mask) { return _mm_movemask_ps(_mm_castsi128_ps(mask)) != 0; }
+
+#else  // NEON
+
+using Vec = uint8x16_t;
+
+inline uint16x8_t U16(Vec v) { return vreinterpretq_u16_u8(v); }
+inline uint32x4_t U32(Vec v) { return vreinterpretq_u32_u8(v); }
+inline Vec V(uint16x8_t v) { return vreinterpretq_u8_u16(v); }
+inline Vec V(uint32x4_t v) { return vreinterpretq_u8_u32(v); }
+
+inline Vec Load(const std::uint32_t* p) { return V(vld1q_u32(p)); }
+inline void Store(std::uint32_t* p, Vec v) { vst1q_u32(p, U32(v)); }
+inline Vec Splat16(std::uint16_t k) { return V(vdupq_n_u16(k)); }
+inline Vec Splat32(std::uint32_t k) { return V(vdupq_n_u32(k)); }
+
+inline Vec And(Vec a, Vec b) { return vandq_u8(a, b); }
+inline Vec Or(Vec a, Vec b) { return vorrq_u8(a, b); }
+inline Vec Select(Vec mask, Vec a, Vec b) { return vbslq_u8(mask, a, b); }
+
+inline Vec AddSat8(Vec a, Vec b) { return vqaddq_u8(a, b); }
+inline Vec SubSat8(Vec a, Vec b) { return vqsubq_u8(a, b); }
+inline Vec Min8(Vec a, Vec b) { return vminq_u8(a, b); }
+inline Vec Max8(Vec a, Vec b) { return vmaxq_u8(a, b); }
+inline Vec Eq8(Vec a, Vec b) { return vceqq_u8(a, b); }
+
+inline Vec Widen16Lo(Vec v) { return V(vmovl_u8(vget_low_u8(v))); }
+inline Vec Widen16Hi(Vec v) { return V(vmovl_u8(vget_high_u8(v))); }
+inline Vec Narrow16(Vec lo, Vec hi) { return vcombine_u8(vqmovn_u16(U16(lo)), vqmovn_u16(U16(hi))); }
+
+inline Vec Add16(Vec a, Vec b) { return V(vaddq_u16(U16(a), U16(b))); }
+inline Vec Sub16(Vec a, Vec b) { return V(vsubq_u16(U16(a), U16(b))); }
+inline Vec SubSat16(Vec a, Vec b) { return V(vqsubq_u16(U16(a), U16(b))); }
+inline Vec Mul16(Vec a, Vec b) { return V(vmulq_u16(U16(a), U16(b))); }
+inline Vec Min16(Vec a, Vec b) { return V(vminq_u16(U16(a), U16(b))); }
+inline Vec Max16(Vec a, Vec b) { return V(vmaxq_u16(U16(a), U16(b))); }
+inline Vec Less16(Vec a, Vec b) { return V(vcltq_u16(U16(a), U16(b))); }
+inline Vec Div255x16(Vec x) {
+  const uint16x8_t w = vaddq_u16(U16(x), vdupq_n_u16(1));
+  return V(vshrq_n_u16(vsraq_n_u16(w, w, 8), 8));
+}
+
+inline Vec Eq32(Vec a, Vec b) { return V(vceqq_u32(U32(a), U32(b))); }
+inline Vec ShiftRight32(Vec v, int n) { return V(vshlq_u32(U32(v), vdupq_n_s32(-n))); }
+inline Vec ShiftLeft32(Vec v, int n) { return V(vshlq_u32(U32(v), vdupq_n_s32(n))); }
+inline Vec SpreadLo(Vec perPixel16) { return V(vzip1q_u32(U32(perPixel16), U32(perPixel16))); }
+inline Vec SpreadHi(Vec perPixel16) { return V(vzip2q_u32(U32(perPixel16), U32(perPixel16))); }
+inline bool All32(Vec mask) { return vminvq_u32(U32(mask)) != 0; }
+inline bool Any32(Vec mask) { return vmaxvq_u32(U32(mask)) != 0; }
+
+#endif
+
+}  // namespace lumo::simd
+#endif
