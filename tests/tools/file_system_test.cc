@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <csignal>
 #include <unistd.h>
 
 #include <algorithm>
@@ -131,6 +134,33 @@ TEST_F(FileSystemTest, StampsAndHeads) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(head), got), "kelpack");
   EXPECT_FALSE(ReadFileHead(m_dir / "none", head, sizeof head, &got, &error));
   EXPECT_EQ(got, 0u);
+}
+
+// A process interrupted while its temporary file exists removes it on the
+// way out, and dies of the signal as it would have.
+TEST_F(FileSystemTest, InterruptRemovesTheTemporaryFile) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    const pid_t child = fork();
+    if (child == 0) {
+      InstallInterruptCleanup();
+      const std::vector<std::uint8_t> big(32u << 20, 0x5A);  // long enough to be caught writing
+      std::string error;
+      for (;;) WriteFileAtomically(m_dir / "out.png", big, true, &error);
+    }
+    // Wait for a temporary file to appear, then interrupt.
+    bool seen = false;
+    for (int i = 0; i < 20000 && !seen; ++i) {
+      for (const auto& name : Names()) seen = seen || name.find(".tmp") != std::string::npos;
+      if (!seen) usleep(500);
+    }
+    kill(child, signal);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(seen);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), signal);
+    for (const auto& name : Names()) EXPECT_EQ(name, "out.png") << "signal " << signal;
+  }
 }
 
 }  // namespace
