@@ -193,9 +193,13 @@ void AreaAverageNarrow(CImage32& dst, const CImage32& src, const std::vector<Spa
     if (out == nullptr) continue;
     const Span rs = Footprint(stepY, src.m_height, j);
     FetchRows(src, rs, rows, zeroRow);
-    SumEdgeColumns(rows.data(), rs.count, rs.wFirst, rs.wLast, edgeX.data(), edgeW.data(), 2 * dw, first);
+    // The middle columns first: their sequential reads bring the rows into
+    // the cache for the scattered reads of the edge columns.
     if (begin < end) {
       SumColumns(rows.data(), rs.count, FloorWeight(255 * rs.wFirst), FloorWeight(255 * rs.wLast), begin, end, m);
+    }
+    SumEdgeColumns(rows.data(), rs.count, rs.wFirst, rs.wLast, edgeX.data(), edgeW.data(), 2 * dw, first);
+    if (begin < end) {
       // Middle columns go into the first column's sums.
       for (std::int32_t k = 0; k < dw; ++k) {
         const Span& c = columns[k];
