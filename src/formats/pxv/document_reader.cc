@@ -34,8 +34,9 @@ bool DecodeBlob(PageStream& stream, DecompressorPool& pool, std::uint8_t* kind, 
   if (stream.Read(kind, 1) != 1) return false;
   if (*kind == kBlobStored) {
     *length = total - 1;
+    if (*length > kInt32Max) return false;
     HeapBytes out = Allocate(*length);
-    if (!out || *length > kInt32Max) return false;
+    if (!out) return false;
     if (static_cast<std::uint64_t>(stream.Read(out.get(), static_cast<std::int32_t>(*length))) != *length)
       return false;
     *pixels = std::move(out);
