@@ -9,6 +9,7 @@
 #include "compose/blend.h"
 #include "compose/blend_tables.h"
 #include "compose/colour.h"
+#include "compose/colour_parts.h"
 #include "compose/simd.h"
 
 namespace lumo::ops {
@@ -202,23 +203,26 @@ struct InvertedExclusion : Defaults {
 };
 
 // The hue family: X is rebuilt from hue, chroma and luma taken from the
-// source or the destination. Pixel() fills x (B, G, R) and tells whether the
-// destination has a hue.
+// source or the destination; each pixel gives only the parts taken from it.
+// Pixel() fills x (B, G, R) and tells whether the destination has a hue.
 template <bool kHueFromSource, bool kChromaFromSource, bool kLumaFromSource>
 struct HueFamily : Defaults {
   static constexpr bool kPerPixel = true;
 
   static bool Pixel(const std::uint8_t* s, const std::uint8_t* d, u32* x) {
-    const HueChromaLuma sm = ColourMetrics(s[2], s[1], s[0]);
-    const HueChromaLuma dm = ColourMetrics(d[2], d[1], d[0]);
-    const RgbValues rgb = HueChromaLumaToRgb(kHueFromSource ? sm.hue : dm.hue,
-                                             kChromaFromSource ? sm.chroma : dm.chroma,
-                                             kLumaFromSource ? sm.luma : dm.luma, 255);
+    using namespace colour_parts;
+    const std::uint8_t* h = kHueFromSource ? s : d;
+    const std::uint8_t* k = kChromaFromSource ? s : d;
+    const std::uint8_t* y = kLumaFromSource ? s : d;
+    const RgbValues rgb = ToRgb(Hue(h[2], h[1], h[0]), Chroma(k[2], k[1], k[0]),
+                                Luma(y[2], y[1], y[0]), 255);
     x[0] = static_cast<std::uint8_t>(rgb.b);
     x[1] = static_cast<std::uint8_t>(rgb.g);
     x[2] = static_cast<std::uint8_t>(rgb.r);
-    return dm.hue != -1.0f;
+    return !IsGrey(d[2], d[1], d[0]);
   }
+
+  static bool HasHue(const std::uint8_t* d) { return !colour_parts::IsGrey(d[2], d[1], d[0]); }
 };
 
 struct Hue : HueFamily<true, false, false> {
