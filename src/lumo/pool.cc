@@ -147,7 +147,7 @@ void PoolFree(void* block, std::size_t size) {
     std::free(block);
   } else if (!pool::RegionsReleased()) {
     ReleaseToChunk(block);
-  } else if (!pool::InReleasedRegion(block)) {
+  } else if (!pool::InRegion(block)) {
     std::free(block);  // served by the heap after the release
   }
   Count(-static_cast<std::int64_t>(size));

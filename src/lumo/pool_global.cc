@@ -88,7 +88,7 @@ ChunkHeader* AcquireChunk(std::int64_t blockSize) {
   return AddRegion(pool, blockSize);
 }
 
-bool InReleasedRegion(const void* address) {
+bool InRegion(const void* address) {
   GlobalPool& pool = Global();
   std::lock_guard<std::mutex> lock(pool.mutex);
   const std::uintptr_t base = RegionBaseOf(address);

@@ -23,8 +23,9 @@ inline bool RegionsReleased() { return g_regionsReleased.load(std::memory_order_
 // reserved, std::bad_alloc when bookkeeping cannot grow.
 ChunkHeader* AcquireChunk(std::int64_t blockSize);
 
-// After the release: whether `address` lay in one of the released regions.
-bool InReleasedRegion(const void* address);
+// Whether `address` lies in one of the regions reserved so far (after the
+// release: lay in one of them).
+bool InRegion(const void* address);
 
 // Regions reserved so far, for tests and diagnostics.
 std::size_t RegionCount();
