@@ -38,7 +38,8 @@ class CImage32 : public CImageBase {
   CImage32& operator=(const CImage32&) = delete;
 
   bool IsReady() const override { return true; }
-  // A dimension below 1 becomes 1; false (and 1x1) when storage runs out.
+  // A dimension below 1 becomes 1; false (and 1x1) when storage runs out,
+  // which includes sizes of more than 0x7FFFFFFF pixels.
   virtual bool Resize(int width, int height);
 
   void SetPixel(int x, int y, std::uint32_t colour);

@@ -48,7 +48,13 @@ ChunkHeader* AddRegion(GlobalPool& pool, std::int64_t blockSize) {
   if (pool.regions.size() == pool.regions.capacity())
     pool.regions.reserve(pool.regions.capacity() + std::max<std::size_t>(pool.regions.capacity() / 2, 1));
   void* base = platform::ReserveAlignedRegion(kRegionSize, kRegionAlignment);
-  RegionHeader* region = InitRegion(base);
+  RegionHeader* region = nullptr;
+  try {
+    region = InitRegion(base);
+  } catch (...) {
+    platform::ReleaseAlignedRegion(base, kRegionSize);
+    throw;
+  }
   pool.regions.push_back({base, region});
   pool.fresh.push_back(region);
   return TakeChunk(*region, blockSize);

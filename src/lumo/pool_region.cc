@@ -42,7 +42,7 @@ ClassRecord* FindClass(RegionHeader& region, std::int64_t blockSize) {
 
 }  // namespace
 
-RegionHeader* InitRegion(void* base) noexcept {
+RegionHeader* InitRegion(void* base) {
   for (int i = 0; i < kChunksPerRegion; ++i) {
     ChunkHeader* chunk = ChunkAt(base, i);
     ::new (static_cast<void*>(chunk)) ChunkHeader{{0}, nullptr, {nullptr}, 0, nullptr};

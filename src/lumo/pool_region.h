@@ -10,8 +10,9 @@
 namespace lumo::pool {
 
 // Builds the headers of a fresh region at `base` (16 MiB-aligned, committed):
-// an empty class map and all 8 chunks, blank, in the blank queue.
-RegionHeader* InitRegion(void* base) noexcept;
+// an empty class map and all 8 chunks, blank, in the blank queue. May throw
+// std::bad_alloc where an empty map allocates.
+RegionHeader* InitRegion(void* base);
 // Destroys the headers; the memory itself is the caller's to release.
 void DestroyRegion(RegionHeader* region) noexcept;
 

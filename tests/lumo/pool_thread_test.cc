@@ -135,6 +135,29 @@ TEST(PoolThreads, ThreadExitRetiresItsChunks) {
   lumo::PoolFree(small, 0x10000);
 }
 
+// Constructed before the thread's first pool use, so destroyed after the
+// thread's chunks were retired: its allocation must not leave a chunk owned
+// by a thread that is gone.
+struct LateAllocator {
+  void** result = nullptr;
+  ~LateAllocator() {
+    if (result != nullptr) *result = lumo::PoolAllocate(0x4000);
+  }
+};
+thread_local LateAllocator t_lateAllocator;
+
+TEST(PoolThreads, AllocationDuringThreadExitKeepsNoChunk) {
+  void* late = nullptr;
+  OnNewThread([&] {
+    t_lateAllocator.result = &late;
+    lumo::PoolFree(lumo::PoolAllocate(0x4000), 0x4000);
+  });
+  ASSERT_NE(late, nullptr);
+  EXPECT_EQ(pool::ChunkOf(late)->owner.load(), 0u);
+  lumo::PoolFree(late, 0x4000);
+  EXPECT_EQ(pool::ChunkOf(late)->remoteList.load(), late);
+}
+
 // While the owner holds its chunk, a release from elsewhere is a remote push
 // and the owner's own release a local one.
 TEST(PoolThreads, ReleaseListDependsOnTheReleasingThread) {
