@@ -1,0 +1,201 @@
+// Filling the thumbnail cache in bulk: `kezthumb --cache` over a generated
+// corpus of 300 documents (both formats, previews from 48 x 48 to 1024 x 768,
+// compressed and raw) with one and two workers, the real program in its own
+// process as a desktop session would run it; documents per second and the
+// run's peak resident memory. Beside it: the time zstd (and zlib) alone need
+// to decompress the same previews, the floor any reader stands on.
+//
+//   build/<dir>/bench/cache_bench
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/kez_writer.h"
+#include "support/packed_writer.h"
+#include "support/picture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kDocuments = 300;
+
+struct Preview {
+  std::vector<std::uint8_t> compressed;
+  std::size_t rawSize;
+};
+
+void Save(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Writes the documents to dir/docs and their compressed previews, named
+// "<index>_<raw size>.zst" or ".zlib", to dir/previews.
+void MakeCorpus(const fs::path& dir) {
+  fs::create_directories(dir / "docs");
+  fs::create_directories(dir / "previews");
+  kez::testing::Lcg random(42);
+  for (int i = 0; i < kDocuments; ++i) {
+    // Mostly screen-sized previews, some small, a few large.
+    const int pick = random.Range(0, 9);
+    const int width = pick < 2 ? random.Range(48, 128) : pick < 9 ? random.Range(200, 512) : random.Range(800, 1024);
+    const int height = width * random.Range(50, 100) / 100;
+    kez::testing::KezPicture picture;
+    picture.width = width;
+    picture.height = height;
+    picture.pixels = kez::testing::PaintingLikePicture(width, height, static_cast<std::uint32_t>(i));
+    const bool compressed = i % 5 != 4;  // one in five stored raw
+    const std::string stem = std::to_string(i) + "_" + std::to_string(picture.pixels.size() * 4);
+    if (i % 2 == 0) {
+      kez::testing::KezOptions options;
+      options.blob = compressed ? kez::testing::KezOptions::Blob::Zstd : kez::testing::KezOptions::Blob::Raw;
+      Save(dir / "docs" / (std::to_string(i) + ".kez"), kez::testing::BuildKezBytes(picture, options));
+      if (compressed) Save(dir / "previews" / (stem + ".zst"), kez::testing::ZstdFrames(picture.Bytes(), options.zstd));
+    } else {
+      const auto document = kez::testing::MakePackedPreviewDocument(width, height, picture.pixels, compressed);
+      Save(dir / "docs" / (std::to_string(i) + ".kelpack"), kez::testing::WritePackedDocument(document));
+      if (compressed)
+        Save(dir / "previews" / (stem + ".zlib"), kez::testing::ZlibCompress(kez::testing::PixelBytes(picture.pixels)));
+    }
+  }
+}
+
+// The corpus is made in a child process, so this process stays small: a
+// child forked from it starts with this process's resident pages, and those
+// count in the child's peak.
+struct Corpus {
+  Corpus() {
+    dir = fs::temp_directory_path() / ("kezthumb_cache_bench_" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      MakeCorpus(dir);
+      _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+  ~Corpus() { fs::remove_all(dir); }
+
+  std::vector<Preview> Previews(const std::string& extension) const {
+    std::vector<Preview> previews;
+    for (const auto& entry : fs::directory_iterator(dir / "previews")) {
+      if (entry.path().extension() != extension) continue;
+      const std::string stem = entry.path().stem().string();
+      std::ifstream file(entry.path(), std::ios::binary);
+      previews.push_back({{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()},
+                          std::stoul(stem.substr(stem.find('_') + 1))});
+    }
+    return previews;
+  }
+
+  fs::path dir;
+  bool ok = false;
+};
+
+const Corpus& TheCorpus() {
+  static const Corpus corpus;
+  return corpus;
+}
+
+// Runs kezthumb --cache over the corpus; false when it did not succeed.
+// *peakKiB: the child's peak resident memory.
+bool RunCache(int jobs, long* peakKiB) {
+  const Corpus& corpus = TheCorpus();
+  const std::string cache = "XDG_CACHE_HOME=" + (corpus.dir / "cache").string();
+  const std::string jobsText = std::to_string(jobs);
+  const std::string docs = (corpus.dir / "docs").string();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    putenv(const_cast<char*>(cache.c_str()));
+    if (freopen("/dev/null", "w", stdout) == nullptr) _exit(126);
+    execl(KEZTHUMB_BINARY, KEZTHUMB_BINARY, "--cache", "-j", jobsText.c_str(), docs.c_str(), nullptr);
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
+  *peakKiB = usage.ru_maxrss;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void BM_FillCache(benchmark::State& state) {
+  const Corpus& corpus = TheCorpus();
+  if (!corpus.ok) state.SkipWithError("the corpus could not be made");
+  long peak = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    fs::remove_all(corpus.dir / "cache");
+    state.ResumeTiming();
+    if (!RunCache(static_cast<int>(state.range(0)), &peak)) state.SkipWithError("kezthumb --cache failed");
+  }
+  state.counters["docs_per_s"] = benchmark::Counter(kDocuments, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["peak_rss_MiB"] = static_cast<double>(peak) / 1024.0;
+}
+BENCHMARK(BM_FillCache)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Every entry already current: the cost of looking, per document.
+void BM_CacheUpToDate(benchmark::State& state) {
+  const Corpus& corpus = TheCorpus();
+  long peak = 0;
+  fs::remove_all(corpus.dir / "cache");
+  RunCache(2, &peak);
+  for (auto _ : state)
+    if (!RunCache(static_cast<int>(state.range(0)), &peak)) state.SkipWithError("kezthumb --cache failed");
+  state.counters["docs_per_s"] = benchmark::Counter(kDocuments, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["peak_rss_MiB"] = static_cast<double>(peak) / 1024.0;
+}
+BENCHMARK(BM_CacheUpToDate)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// zstd alone over the corpus's compressed ".kez" previews: one context,
+// buffers reused.
+void BM_ZstdPreviewsAlone(benchmark::State& state) {
+  const std::vector<Preview> previews = TheCorpus().Previews(".zst");
+  ZSTD_DCtx* context = ZSTD_createDCtx();
+  std::vector<std::uint8_t> out(1024 * 1024 * 4);
+  for (auto _ : state) {
+    for (const Preview& preview : previews) {
+      const std::size_t got =
+          ZSTD_decompressDCtx(context, out.data(), preview.rawSize, preview.compressed.data(), preview.compressed.size());
+      if (ZSTD_isError(got) || got != preview.rawSize) state.SkipWithError("zstd failed");
+    }
+    benchmark::DoNotOptimize(out.data());
+  }
+  ZSTD_freeDCtx(context);
+  state.counters["previews_per_s"] = benchmark::Counter(static_cast<double>(previews.size()),
+                                                        benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_ZstdPreviewsAlone)->Unit(benchmark::kMillisecond);
+
+// zlib alone over the corpus's compressed packed previews.
+void BM_ZlibPreviewsAlone(benchmark::State& state) {
+  const std::vector<Preview> previews = TheCorpus().Previews(".zlib");
+  std::vector<std::uint8_t> out(1024 * 1024 * 4);
+  for (auto _ : state) {
+    for (const Preview& preview : previews) {
+      uLongf size = static_cast<uLongf>(preview.rawSize);
+      if (uncompress(out.data(), &size, preview.compressed.data(), static_cast<uLong>(preview.compressed.size())) !=
+          Z_OK)
+        state.SkipWithError("zlib failed");
+    }
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.counters["previews_per_s"] = benchmark::Counter(static_cast<double>(previews.size()),
+                                                        benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_ZlibPreviewsAlone)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
