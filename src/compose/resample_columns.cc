@@ -5,6 +5,9 @@
 #endif
 
 namespace lumo::resample {
+
+bool g_portableKernels = false;
+
 namespace {
 
 // B and G, R and 1 of a pixel in two 32-bit fields each: one multiply by a
@@ -208,7 +211,9 @@ void SumColumns(const std::uint32_t* const* rows, std::int32_t rowCount, std::ui
 #if defined(__SSE2__)
   const __m128i first = _mm_set1_epi32(static_cast<int>(mFirst));
   const __m128i last = _mm_set1_epi32(static_cast<int>(mLast));
-  for (; x + 4 <= end; x += 4) SumColumns4(rows, rowCount, first, last, x, out);
+  if (!g_portableKernels) {
+    for (; x + 4 <= end; x += 4) SumColumns4(rows, rowCount, first, last, x, out);
+  }
 #endif
   for (; x < end; ++x) SumColumn(rows, rowCount, mFirst, mLast, x, out);
 }
@@ -220,36 +225,11 @@ void SumEdgeColumns(const std::uint32_t* const* rows, std::int32_t rowCount, std
 #if defined(__SSE2__)
   const __m128i first = _mm_set1_epi32(static_cast<int>(wyFirst));
   const __m128i last = _mm_set1_epi32(static_cast<int>(wyLast));
-  for (; i + 4 <= count; i += 4) SumEdgeColumns4(rows, rowCount, first, last, xs + i, wxs + i, i, out);
+  if (!g_portableKernels) {
+    for (; i + 4 <= count; i += 4) SumEdgeColumns4(rows, rowCount, first, last, xs + i, wxs + i, i, out);
+  }
 #endif
   for (; i < count; ++i) SumEdgeColumn(rows, rowCount, wyFirst, wyLast, xs[i], wxs[i], i, out);
-}
-
-void AddEdgePairs(const ColumnSums& first, const ColumnSums& last, const std::uint32_t* hasLast,
-                  std::int32_t count, const ColumnSums& out) {
-  std::int32_t i = 0;
-#if defined(__SSE2__)
-  for (; i + 4 <= count; i += 4) {
-    const __m128i mask = Load4(hasLast + i);
-    const __m128i a0 = Load4(first.alpha0 + i);
-    Store4(out.b + i, _mm_add_epi32(Load4(first.b + i), _mm_and_si128(mask, Load4(last.b + i))));
-    Store4(out.g + i, _mm_add_epi32(Load4(first.g + i), _mm_and_si128(mask, Load4(last.g + i))));
-    Store4(out.r + i, _mm_add_epi32(Load4(first.r + i), _mm_and_si128(mask, Load4(last.r + i))));
-    Store4(out.a + i, _mm_add_epi32(Load4(first.a + i), _mm_and_si128(mask, Load4(last.a + i))));
-    Store4(out.alpha0 + i, a0);
-    const __m128i lastDiffers = _mm_or_si128(Load4(last.differs + i), _mm_xor_si128(Load4(last.alpha0 + i), a0));
-    Store4(out.differs + i, _mm_or_si128(Load4(first.differs + i), _mm_and_si128(mask, lastDiffers)));
-  }
-#endif
-  for (; i < count; ++i) {
-    const std::uint32_t mask = hasLast[i], a0 = first.alpha0[i];
-    out.b[i] = first.b[i] + (mask & last.b[i]);
-    out.g[i] = first.g[i] + (mask & last.g[i]);
-    out.r[i] = first.r[i] + (mask & last.r[i]);
-    out.a[i] = first.a[i] + (mask & last.a[i]);
-    out.alpha0[i] = a0;
-    out.differs[i] = first.differs[i] | (mask & (last.differs[i] | (last.alpha0[i] ^ a0)));
-  }
 }
 
 }  // namespace lumo::resample

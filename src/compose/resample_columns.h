@@ -14,6 +14,10 @@ inline std::uint32_t EdgeAlphaWeight(std::uint32_t alpha, std::uint32_t w) {
   return (x + (x >> 8)) >> 8;
 }
 
+// Set by tests to run the portable loops where vector ones exist; the
+// results are the same bits either way.
+extern bool g_portableKernels;
+
 // Coverage weights below 255 count as 255.
 inline std::uint32_t FloorWeight(std::uint32_t w) { return w < 255 ? 255 : w; }
 
@@ -44,12 +48,5 @@ void SumColumns(const std::uint32_t* const* rows, std::int32_t rowCount, std::ui
 void SumEdgeColumns(const std::uint32_t* const* rows, std::int32_t rowCount, std::uint32_t wyFirst,
                     std::uint32_t wyLast, const std::int32_t* xs, const std::uint32_t* wxs, std::int32_t count,
                     const ColumnSums& out);
-
-// Both edge columns of each of count footprints: out = first + last where
-// hasLast[i] is all ones (the last column's sums are ignored where it is 0);
-// out.alpha0 = first.alpha0, and out.differs non-zero when any alpha of the
-// two columns differs from first.alpha0.
-void AddEdgePairs(const ColumnSums& first, const ColumnSums& last, const std::uint32_t* hasLast,
-                  std::int32_t count, const ColumnSums& out);
 
 }  // namespace lumo::resample

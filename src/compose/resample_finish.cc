@@ -72,7 +72,7 @@ void FinishRow(const ColumnSums& first, const ColumnSums& last, const FootprintC
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi32(1);
   const __m128i innerRows = _mm_set1_epi32(rows.count >= 2 ? rows.count - 2 : 0);
-  for (; k + 4 <= count; k += 4) {
+  for (; k + 4 <= count && !g_portableKernels; k += 4) {
     const __m128i hasLast = Load4(columns.hasLast + k);
     const __m128i a0 = Load4(first.alpha0 + k);
     const __m128i a = _mm_add_epi32(Load4(first.a + k), _mm_and_si128(hasLast, Load4(last.a + k)));
