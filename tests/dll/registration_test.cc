@@ -29,7 +29,7 @@ void FunctionInThisBinary() {}
 
 std::vector<BYTE> TextBytes(const std::wstring& text, std::size_t chars) {
   std::vector<BYTE> bytes(chars * sizeof(WCHAR), 0);
-  std::memcpy(bytes.data(), text.c_str(), std::min(chars, text.size() + 1) * sizeof(WCHAR));
+  if (!bytes.empty()) std::memcpy(bytes.data(), text.c_str(), std::min(chars, text.size() + 1) * sizeof(WCHAR));
   return bytes;
 }
 

@@ -20,7 +20,7 @@ namespace pt = platform::testing;
 using kez::testing::TestStream;
 
 const auto kUntouchedBitmap = reinterpret_cast<HBITMAP>(0x5A5A0);
-constexpr auto kUntouchedAlpha = static_cast<WTS_ALPHATYPE>(77);
+constexpr WTS_ALPHATYPE kUntouchedAlpha = WTSAT_RGB;  // never what the provider writes
 
 // A reader that delivers a picture given by a colour function and records
 // how it was called.
