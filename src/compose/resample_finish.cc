@@ -27,19 +27,6 @@ inline V RowCoverage4(V wFirst, V wLast, V middles, V hasLast, std::uint32_t wy)
              Mul16(middles, Splat(FloorWeight(255 * wy))));
 }
 
-// floor(n / d) from an estimate q within one of it, for n < 2^32,
-// 0 < d < 2^24 and n / d < 256: the remainder n - q x d lies in (-2^25, 2^25)
-// and so is exact in 32 bits; it says which way q is off.
-inline V FixQuotient(V q, V n, V d) {
-  const V rem = Sub(n, Mul(d, q));
-  q = Add(q, Negative(rem));
-  return Sub(q, Negative(Sub(Sub(d, Splat(1)), rem)));
-}
-
-// Colour quotient by the reciprocal of d: three roundings of 2^-24 each
-// leave the float estimate within 2^-14 of n / d.
-inline V Quotient4(V n, V d, F reciprocal) { return FixQuotient(Truncate(Multiply(ToFloat(n), reciprocal)), n, d); }
-
 #endif  // KEZ_RESAMPLE_VECTOR
 
 }  // namespace
@@ -61,7 +48,7 @@ void FinishRow(const ColumnSums& first, const ColumnSums& last, const FootprintC
     const V differs = Or(Load(first.differs + k), And(hasLast, lastDiffers));
     const V empty = Equal(a, zero);
     const V safeA = Or(a, And(empty, one));
-    const F reciprocal = Divide(SplatFloat(1.0f), ToFloat(safeA));
+    const Reciprocal reciprocal = ReciprocalOf(safeA);
 
     V alpha = a0;
     const V mixed = Select(Equal(differs, zero), zero, Select(empty, zero, Splat(~0u)));
@@ -73,14 +60,12 @@ void FinishRow(const ColumnSums& first, const ColumnSums& last, const FootprintC
         coverage = Add(coverage, RowCoverage4(wF, wL, middles, hasLast, rows.wLast));
         coverage = Add(coverage, Mul(RowCoverage4(wF, wL, middles, hasLast, 255), innerRows));
       }
-      const V n = Sub(ShiftLeft<8>(a), a);
-      const V q = FixQuotient(Truncate(Divide(ToFloat(n), ToFloat(coverage))), n, coverage);
-      alpha = Select(mixed, q, a0);
+      alpha = Select(mixed, Quotient(Sub(ShiftLeft<8>(a), a), ReciprocalOf(coverage)), a0);
     }
     V p = ShiftLeft<24>(alpha);
-    p = Or(p, ShiftLeft<16>(Quotient4(r, safeA, reciprocal)));
-    p = Or(p, ShiftLeft<8>(Quotient4(g, safeA, reciprocal)));
-    p = Or(p, Quotient4(b, safeA, reciprocal));
+    p = Or(p, ShiftLeft<16>(Quotient(r, reciprocal)));
+    p = Or(p, ShiftLeft<8>(Quotient(g, reciprocal)));
+    p = Or(p, Quotient(b, reciprocal));
     v4::Store(out + k, Select(empty, zero, p));
   }
 #endif

@@ -64,17 +64,26 @@ inline V Mul(V a, V b) {
                        Mul16(_mm_and_si128(a, _mm_set1_epi32(0xFFFF)), b));
 }
 
-// Lanes as floats (within 2^-24 relative), the float quotient, and its
-// truncation back to lanes (the value must lie in 0 .. 2^31).
-using F = __m128;
-inline F ToFloat(V n) {
-  return _mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(n, 16)), _mm_set1_ps(65536.0f)),
-                    _mm_cvtepi32_ps(_mm_and_si128(n, _mm_set1_epi32(0xFFFF))));
+// floor(n / d) per lane for n < 2^32, 0 < d < 2^24 and n / d < 256, by the
+// reciprocal of d in double precision: n x (1 / d) is within 2^-43 of n / d,
+// and n / d is either whole or at least 1 / d > 2^-24 below the next
+// integer, so adding 2^-41 before truncating gives the floor exactly.
+struct Reciprocal {
+  __m128d lo, hi;
+};
+inline Reciprocal ReciprocalOf(V d) {
+  const __m128d one = _mm_set1_pd(1.0);
+  return {_mm_div_pd(one, _mm_cvtepi32_pd(d)), _mm_div_pd(one, _mm_cvtepi32_pd(_mm_shuffle_epi32(d, 0xEE)))};
 }
-inline F Divide(F a, F b) { return _mm_div_ps(a, b); }
-inline F Multiply(F a, F b) { return _mm_mul_ps(a, b); }
-inline F SplatFloat(float f) { return _mm_set1_ps(f); }
-inline V Truncate(F f) { return _mm_cvttps_epi32(f); }
+inline V Quotient(V n, const Reciprocal& r) {
+  // n - 2^31 converts as a signed lane; adding 2^31 back is exact.
+  const __m128i biased = _mm_xor_si128(n, _mm_set1_epi32(static_cast<int>(0x80000000u)));
+  const __m128d half = _mm_set1_pd(2147483648.0), nudge = _mm_set1_pd(0x1p-41);
+  const __m128d lo = _mm_add_pd(_mm_cvtepi32_pd(biased), half);
+  const __m128d hi = _mm_add_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(biased, 0xEE)), half);
+  return _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(lo, r.lo), nudge)),
+                            _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(hi, r.hi), nudge)));
+}
 
 #else  // NEON
 
@@ -114,12 +123,21 @@ inline V MulSmall(V a, V b) { return vmulq_u32(a, b); }
 inline V Mul16(V a, V b) { return vmulq_u32(a, b); }
 inline V Mul(V a, V b) { return vmulq_u32(a, b); }
 
-using F = float32x4_t;
-inline F ToFloat(V n) { return vcvtq_f32_u32(n); }
-inline F Divide(F a, F b) { return vdivq_f32(a, b); }
-inline F Multiply(F a, F b) { return vmulq_f32(a, b); }
-inline F SplatFloat(float f) { return vdupq_n_f32(f); }
-inline V Truncate(F f) { return vcvtq_u32_f32(f); }
+// floor(n / d) per lane for n < 2^32, 0 < d < 2^24 and n / d < 256: the
+// float estimate n x (1 / d) is within 2^-14 of n / d, so its truncation is
+// off by at most one; the remainder n - q x d, exact in 32 bits because it
+// lies in (-2^25, 2^25), says which way.
+struct Reciprocal {
+  float32x4_t r;
+  V d;
+};
+inline Reciprocal ReciprocalOf(V d) { return {vdivq_f32(vdupq_n_f32(1.0f), vcvtq_f32_u32(d)), d}; }
+inline V Quotient(V n, const Reciprocal& r) {
+  V q = vcvtq_u32_f32(vmulq_f32(vcvtq_f32_u32(n), r.r));
+  const V rem = vmlsq_u32(n, q, r.d);
+  q = vaddq_u32(q, Negative(rem));
+  return vsubq_u32(q, Negative(vsubq_u32(vsubq_u32(r.d, vdupq_n_u32(1)), rem)));
+}
 
 #endif
 
