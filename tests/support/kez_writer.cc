@@ -218,7 +218,8 @@ KezStreamLayout KezBuilder::AddStream(std::int64_t headVidx, const std::vector<s
   layout.isInline = options.kind == StreamKind::Inline || (options.kind == StreamKind::Auto && fits);
   if (layout.isInline) {
     head[0] = 1;
-    std::memcpy(head.data() + 9, content.data(), std::min<std::size_t>(content.size(), kInlineCapacity));
+    if (!content.empty())
+      std::memcpy(head.data() + 9, content.data(), std::min<std::size_t>(content.size(), kInlineCapacity));
     PutPage(headVidx, std::move(head));
     return layout;
   }

@@ -101,8 +101,10 @@ TEST(RootRecord, RootWithoutFieldsVerifiesAndHasNoThumbRef) {
 Bytes HandMadeRoot(std::uint16_t field, std::uint32_t rootOffset = 36, std::uint16_t vtableSize = 30) {
   Bytes b(60, 0);
   auto put16 = [&](std::size_t at, std::uint16_t v) { b[at] = v & 0xFF, b[at + 1] = v >> 8; };
+  // Bytes past the buffer's end are dropped: a struct may hang over it.
   auto put32 = [&](std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (std::size_t i = 0; i < 4; ++i)
+      if (at + i < b.size()) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
   };
   put32(0, rootOffset);
   put16(4, vtableSize);
