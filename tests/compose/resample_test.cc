@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "compose/resample_columns.h"
+#include "compose/resample_vector.h"
 #include "support/picture.h"
 
 namespace lumo {
@@ -295,6 +296,36 @@ TEST(ResampleTest, FullyTransparentGivesZero) {
   EXPECT_EQ(ResampleVia(px, 31, 17, 7, 5), Pixels(35, 0u));
   EXPECT_EQ(ResampleVia(px, 31, 17, 40, 30), Pixels(1200, 0u));
 }
+
+#if KEZ_RESAMPLE_VECTOR
+// The vector division behind every output channel: exact floors across the
+// whole range the sums can take (n < 2^32, d < 2^24, n / d < 256), most of
+// all where n / d is whole or just below the next whole number.
+TEST(ResampleQuotientTest, FloorOfEveryQuotientIsExact) {
+  namespace v4 = resample::v4;
+  Lcg rng(15);
+  std::vector<std::uint32_t> divisors = {1, 2, 3, 254, 255, 256, 257, 65025, 65536, 16646400, 16777215};
+  for (int i = 0; i < 200; ++i) divisors.push_back(1 + rng.Next() % 16777215u);
+  int checked = 0;
+  for (std::uint32_t d : divisors) {
+    for (std::uint64_t q = 0; q < 256; ++q) {
+      for (std::uint64_t n : {q * d, q * d + d - 1, q * d + d / 2, q * d == 0 ? 0 : q * d - 1}) {
+        if (n > 0xFFFFFFFFu || n / d > 255) continue;
+        const std::uint32_t n32 = static_cast<std::uint32_t>(n);
+        const v4::V lanes = v4::Make(n32, n32 & 255, 0, n32);
+        std::uint32_t out[4];
+        v4::Store(out, v4::Quotient(lanes, v4::ReciprocalOf(v4::Make(d, 1, d, d))));
+        ASSERT_EQ(out[0], n / d) << n << " / " << d;
+        ASSERT_EQ(out[1], n32 & 255) << n << " / 1";
+        ASSERT_EQ(out[2], 0u);
+        ASSERT_EQ(out[3], n / d) << n << " / " << d;
+        ++checked;
+      }
+    }
+  }
+  EXPECT_GT(checked, 200000);
+}
+#endif
 
 // The vector loops and the portable ones, where both exist, give the same
 // bits; every case below runs with each.
