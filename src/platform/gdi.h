@@ -49,7 +49,8 @@ BOOL DeleteObject(HGDIOBJ object);
 constexpr UINT MB_OK = 0x00000000;
 constexpr UINT MB_ICONINFORMATION = 0x00000040;
 constexpr int IDOK = 1;
-// Writes the notice to standard error and returns IDOK at once.
+// Writes "caption: text" to standard error and returns IDOK at once (tests
+// capture and count notices through platform/testing.h).
 int MessageBoxW(HWND hWnd, LPCWSTR text, LPCWSTR caption, UINT type);
 
 #endif  // _WIN32
