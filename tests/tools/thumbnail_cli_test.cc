@@ -338,3 +338,23 @@ TEST(KezthumbUsage, HelpVersionAndMistakes) {
 }
 
 }  // namespace
+
+namespace {
+
+// The documents the demo shows still have their thumbnails.
+TEST_F(ThumbnailCli, ShippedSamplesHaveThumbnails) {
+  for (const char* sample : {"painting.kez", "painting.kelpack"}) {
+    const fs::path output = m_dir / (std::string(sample) + ".png");
+    const auto run = RunKezthumb({(fs::path(KEZ_SOURCE_DIR) / "samples" / sample).string(), output.string()});
+    EXPECT_EQ(run.status, 0) << sample << ": " << run.err;
+    const Image png = DecodePngFile(output);
+    EXPECT_EQ(png.width, 256) << sample;
+    // A 320 x 200 picture: fitted to 256 x 160, rows 48..207; the corners
+    // of the square stay clear.
+    ASSERT_EQ(png.rgba.size(), 256u * 256 * 4);
+    EXPECT_EQ(png.rgba[3], 0) << sample;
+    EXPECT_EQ(png.rgba[png.rgba.size() - 1], 0) << sample;
+  }
+}
+
+}  // namespace

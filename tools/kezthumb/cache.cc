@@ -1,7 +1,7 @@
-#include "kezthumb/cache.h"
+#include "cache.h"
 
-#include "kezthumb/md5.h"
-#include "kezthumb/version.h"
+#include "md5.h"
+#include "version.h"
 
 namespace kezthumb {
 

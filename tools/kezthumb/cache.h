@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "kezthumb/file_system.h"
-#include "kezthumb/png_writer.h"
+#include "file_system.h"
+#include "png_writer.h"
 
 namespace kezthumb {
 

@@ -1,4 +1,4 @@
-#include "kezthumb/cache_filler.h"
+#include "cache_filler.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,13 +9,13 @@
 #include <system_error>
 #include <thread>
 
-#include "kezthumb/cache.h"
-#include "kezthumb/file_system.h"
-#include "kezthumb/png_text.h"
-#include "kezthumb/png_writer.h"
-#include "kezthumb/server_notices.h"
-#include "kezthumb/thumbnail_road.h"
-#include "kezthumb/uri.h"
+#include "cache.h"
+#include "file_system.h"
+#include "png_text.h"
+#include "png_writer.h"
+#include "server_notices.h"
+#include "thumbnail_road.h"
+#include "uri.h"
 
 namespace kezthumb {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "kezthumb/document_format.h"
-#include "kezthumb/progress.h"
+#include "document_format.h"
+#include "progress.h"
 
 namespace kezthumb {
 

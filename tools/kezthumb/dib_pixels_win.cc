@@ -1,4 +1,4 @@
-#include "kezthumb/dib_pixels.h"
+#include "dib_pixels.h"
 
 namespace kezthumb {
 

@@ -1,4 +1,4 @@
-#include "kezthumb/document_format.h"
+#include "document_format.h"
 
 #include <cstring>
 

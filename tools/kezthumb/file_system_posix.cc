@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "kezthumb/file_system.h"
+#include "file_system.h"
 
 namespace kezthumb {
 namespace {

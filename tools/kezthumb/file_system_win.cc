@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <random>
 
-#include "kezthumb/file_system.h"
+#include "file_system.h"
 
 namespace kezthumb {
 namespace {

@@ -9,14 +9,14 @@
 #include <thread>
 #include <vector>
 
-#include "kezthumb/cache.h"
-#include "kezthumb/cache_filler.h"
-#include "kezthumb/file_system.h"
-#include "kezthumb/options.h"
-#include "kezthumb/png_writer.h"
-#include "kezthumb/server_notices.h"
-#include "kezthumb/thumbnail_road.h"
-#include "kezthumb/version.h"
+#include "cache.h"
+#include "cache_filler.h"
+#include "file_system.h"
+#include "options.h"
+#include "png_writer.h"
+#include "server_notices.h"
+#include "thumbnail_road.h"
+#include "version.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "kezthumb/md5.h"
+#include "md5.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "kezthumb/options.h"
+#include "options.h"
 
 #include <charconv>
 

@@ -1,4 +1,4 @@
-#include "kezthumb/png_text.h"
+#include "png_text.h"
 
 #include <zlib.h>
 

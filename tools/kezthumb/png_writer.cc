@@ -1,4 +1,4 @@
-#include "kezthumb/png_writer.h"
+#include "png_writer.h"
 
 #include <png.h>
 

@@ -1,4 +1,4 @@
-#include "kezthumb/progress.h"
+#include "progress.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "kezthumb/server_notices.h"
+#include "server_notices.h"
 
 namespace kezthumb {
 

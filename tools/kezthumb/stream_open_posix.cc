@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "kezthumb/stream_open.h"
+#include "stream_open.h"
 #include "platform/shell.h"
 
 namespace kezthumb {

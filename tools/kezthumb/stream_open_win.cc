@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "kezthumb/stream_open.h"
+#include "stream_open.h"
 #include "platform/shell.h"
 
 namespace kezthumb {

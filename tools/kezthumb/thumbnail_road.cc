@@ -1,12 +1,12 @@
-#include "kezthumb/thumbnail_road.h"
+#include "thumbnail_road.h"
 
 #include <cstdio>
 #include <new>
 
 #include "dll/class_factory.h"
 #include "dll/module.h"
-#include "kezthumb/dib_pixels.h"
-#include "kezthumb/stream_open.h"
+#include "dib_pixels.h"
+#include "stream_open.h"
 #include "platform/shell.h"
 
 namespace kezthumb {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "kezthumb/document_format.h"
+#include "document_format.h"
 #include "platform/com.h"
 
 namespace kezthumb {

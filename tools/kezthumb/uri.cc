@@ -1,4 +1,4 @@
-#include "kezthumb/uri.h"
+#include "uri.h"
 
 namespace kezthumb {
 namespace {
