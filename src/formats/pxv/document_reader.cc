@@ -7,6 +7,7 @@
 #include <limits>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "formats/pxv/document_buffer.h"
 #include "formats/pxv/page_stream.h"
@@ -27,14 +28,27 @@ HeapBytes Allocate(std::uint64_t size) {
 constexpr std::uint64_t kZstdBlockMax = 128 * 1024;
 constexpr std::uint64_t kInt32Max = 0x7FFFFFFF;
 
+// Where decoded pixels may go straight to: memory of exactly `size` bytes.
+// Used only when the blob decodes to exactly that many bytes, so the result
+// is the same as decoding into a buffer of the blob's own and copying.
+struct DirectTarget {
+  unsigned char* memory = nullptr;
+  std::uint64_t size = 0;
+  bool used = false;
+};
+
 // The blob's decoding, on an open stream. False for anything unreadable.
 bool DecodeBlob(PageStream& stream, DecompressorPool& pool, std::uint8_t* kind, std::uint64_t* length,
-                HeapBytes* pixels) {
+                HeapBytes* pixels, DirectTarget* direct) {
   const std::uint64_t total = stream.Length();
   if (stream.Read(kind, 1) != 1) return false;
   if (*kind == kBlobStored) {
     *length = total - 1;
     if (*length > kInt32Max) return false;
+    if (direct != nullptr && direct->size == *length) {
+      direct->used = true;
+      return static_cast<std::uint64_t>(stream.Read(direct->memory, static_cast<std::int32_t>(*length))) == *length;
+    }
     HeapBytes out = Allocate(*length);
     if (!out) return false;
     if (static_cast<std::uint64_t>(stream.Read(out.get(), static_cast<std::int32_t>(*length))) != *length)
@@ -63,10 +77,18 @@ bool DecodeBlob(PageStream& stream, DecompressorPool& pool, std::uint8_t* kind, 
   if (!bound) return false;
   const std::uint64_t capacity = std::min(declared, *bound);
   if (capacity > kInt32Max) return false;
-  HeapBytes out = Allocate(capacity);
-  if (!out) return false;
+  HeapBytes out;
+  unsigned char* destination = nullptr;
+  if (direct != nullptr && direct->size == capacity) {
+    direct->used = true;
+    destination = direct->memory;
+  } else {
+    out = Allocate(capacity);
+    if (!out) return false;
+    destination = out.get();
+  }
   std::int32_t written = 0;
-  if (!pool.Decompress(compressed.get(), static_cast<std::int32_t>(compressedSize), out.get(),
+  if (!pool.Decompress(compressed.get(), static_cast<std::int32_t>(compressedSize), destination,
                        static_cast<std::int32_t>(capacity), &written))
     return false;
   // Only what zstd wrote counts as pixels.
@@ -98,14 +120,17 @@ std::optional<std::uint64_t> ZstdOutputBound(const unsigned char* frames, std::s
   return total;
 }
 
-bool ReadImageBlob(DocumentContext& context, std::int64_t vidx, std::uint8_t* kind, std::uint64_t* length,
-                   unsigned char** pixels) {
+namespace {
+
+// ReadImageBlob, optionally decoding straight into `direct`.
+bool ReadImageBlobTo(DocumentContext& context, std::int64_t vidx, std::uint8_t* kind, std::uint64_t* length,
+                     unsigned char** pixels, DirectTarget* direct) {
   std::string caught;
   try {
     PageStream stream;
     stream.Open(context.store.get(), vidx);
     HeapBytes out;
-    const bool result = DecodeBlob(stream, context.pool, kind, length, &out);
+    const bool result = DecodeBlob(stream, context.pool, kind, length, &out, direct);
     stream.Close();
     *pixels = result ? out.release() : nullptr;
     return result;
@@ -116,6 +141,13 @@ bool ReadImageBlob(DocumentContext& context, std::int64_t vidx, std::uint8_t* ki
   text << caught;
   context.store->Describe(vidx, text);
   throw lumo::FException(text.str(), 2);
+}
+
+}  // namespace
+
+bool ReadImageBlob(DocumentContext& context, std::int64_t vidx, std::uint8_t* kind, std::uint64_t* length,
+                   unsigned char** pixels) {
+  return ReadImageBlobTo(context, vidx, kind, length, pixels, nullptr);
 }
 
 bool ExtractThumbnail(lumo::CImage32& image, DocumentContext& context) {
@@ -140,20 +172,40 @@ bool ExtractThumbnail(lumo::CImage32& image, DocumentContext& context) {
   const std::int64_t width = ref->width();
   const std::int64_t height = ref->height();
 
+  // With heap storage a blob that decodes to exactly the picture goes
+  // straight into a scratch image of the picture's size, whose storage then
+  // trades places with the caller's: no second buffer and no 4-byte-per-pixel
+  // copy. Should the blob turn out unreadable, the caller's image was never
+  // touched.
+  const bool sizesFit = width >= 0 && height >= 0 &&
+                        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 4 <= kInt32Max;
+  const std::uint64_t bytes = sizesFit ? static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 4 : 0;
+  lumo::CImage32 scratch;
+  DirectTarget direct;
+  if (!lumo::g_pagedMemory && bytes != 0 && scratch.Resize(static_cast<int>(width), static_cast<int>(height)) &&
+      scratch.m_pixels != nullptr) {
+    direct.memory = reinterpret_cast<unsigned char*>(scratch.m_pixels);
+    direct.size = bytes;
+  }
+
   std::uint8_t kind = 0;
   std::uint64_t length = 0;
   unsigned char* raw = nullptr;
-  if (!ReadImageBlob(context, ref->vidx(), &kind, &length, &raw)) return true;
+  if (!ReadImageBlobTo(context, ref->vidx(), &kind, &length, &raw, direct.memory != nullptr ? &direct : nullptr))
+    return true;
   HeapBytes pixels(raw);
 
   // The copy never reads past what the blob holds, and its size must fit the
   // 32-bit count; otherwise the blob is unreadable and the image untouched.
-  if (width < 0 || height < 0) return true;
-  const std::uint64_t bytes = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 4;
-  if (bytes > kInt32Max || bytes > length) return true;
+  if (!sizesFit || bytes > length) return true;
 
   // A picture that cannot be stored is no picture: the image is 1x1 then.
   if (!image.Resize(static_cast<int>(width), static_cast<int>(height))) return false;
+  if (direct.used) {
+    std::swap(image.m_buffer, scratch.m_buffer);
+    std::swap(image.m_pixels, scratch.m_pixels);
+    return true;
+  }
   if (bytes != 0) {
     lumo::ImageLock lock(&image);
     std::uint32_t* target = image.m_pixels != nullptr ? image.m_pixels : image.RowAddress(0);
