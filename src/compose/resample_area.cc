@@ -10,9 +10,6 @@
 namespace lumo::resample {
 namespace {
 
-// A fully covered source pixel weighs 255 x 255.
-constexpr std::uint32_t kFullWeight = 65025;
-
 // Footprints of at most this many samples keep every sum of the fast path
 // below 2^32: a sample adds at most 255 x 65 025 to a colour sum.
 constexpr std::int64_t kNarrowSamples = 256;
@@ -65,6 +62,7 @@ std::uint64_t Coverage(const Span& c, const Span& r) {
          RowCoverage(c, 255) * static_cast<std::uint64_t>(r.count - 2);
 }
 
+// Sums of one footprint: alpha weights and alpha-weighted colours.
 struct Sums {
   std::uint64_t a = 0, r = 0, g = 0, b = 0;
 };
@@ -74,6 +72,33 @@ inline void AddSample(Sums& s, std::uint32_t p, std::uint64_t aw) {
   s.r += ((p >> 16) & 255) * aw;
   s.g += ((p >> 8) & 255) * aw;
   s.b += (p & 255) * aw;
+}
+
+// Adds aw x (B, G, R, 1) over n pixels, aw = table[alpha]. Two 32-bit fields
+// per 64-bit word carry the sums; a term is at most 255 x 65 025, so 256
+// terms stay below 2^32 and are flushed then.
+inline void AddRun(Sums& s, const std::uint32_t* p, std::int32_t n, const std::uint32_t* table,
+                   std::uint32_t alpha0, std::uint32_t& differs) {
+  while (n > 0) {
+    const std::int32_t chunk = n < 256 ? n : 256;
+    std::uint64_t bg = 0, ra = 0;
+    std::uint32_t diff = 0;
+    for (std::int32_t i = 0; i < chunk; ++i) {
+      const std::uint32_t px = p[i];
+      const std::uint32_t alpha = px >> 24;
+      const std::uint64_t aw = table[alpha];
+      diff |= alpha ^ alpha0;
+      bg += aw * ((px & 0xFFu) | std::uint64_t{px & 0xFF00u} << 24);
+      ra += aw * (((px >> 16) & 0xFFu) | std::uint64_t{1} << 32);
+    }
+    differs |= diff;
+    s.b += bg & 0xFFFFFFFFu;
+    s.g += bg >> 32;
+    s.r += ra & 0xFFFFFFFFu;
+    s.a += ra >> 32;
+    p += chunk;
+    n -= chunk;
+  }
 }
 
 // The source rows of a footprint; a row without an address reads as
@@ -90,10 +115,14 @@ void FetchRows(const CImage32& src, const Span& r, std::vector<const std::uint32
   }
 }
 
-// Any footprint size, 64-bit sums, sample by sample: the path for footprints
-// too large for 32-bit sums, where the work per sample hardly matters.
+// Any footprint size, 64-bit sums: the path for footprints too large for
+// the 32-bit column sums. Each footprint row is its first sample, a run of
+// middle samples whose alpha weight depends on the row only (a table), and
+// its last sample.
 void AreaAverageWide(CImage32& dst, const CImage32& src, const std::vector<Span>& columns,
                      std::int64_t stepY) {
+  std::uint32_t innerTable[256], firstTable[256], lastTable[256];
+  for (std::uint32_t a = 0; a < 256; ++a) innerTable[a] = a * 255;
   std::vector<const std::uint32_t*> rows;
   std::vector<std::uint32_t> zeroRow;
   for (std::int32_t j = 0; j < dst.m_height; ++j) {
@@ -101,6 +130,10 @@ void AreaAverageWide(CImage32& dst, const CImage32& src, const std::vector<Span>
     if (out == nullptr) continue;
     const Span rs = Footprint(stepY, src.m_height, j);
     FetchRows(src, rs, rows, zeroRow);
+    for (std::uint32_t a = 0; a < 256; ++a) {
+      firstTable[a] = EdgeAlphaWeight(a, FloorWeight(255 * rs.wFirst));
+      lastTable[a] = EdgeAlphaWeight(a, FloorWeight(255 * rs.wLast));
+    }
     for (std::int32_t k = 0; k < dst.m_width; ++k) {
       const Span& c = columns[k];
       if (c.count == 0 || rs.count == 0) {
@@ -114,20 +147,20 @@ void AreaAverageWide(CImage32& dst, const CImage32& src, const std::vector<Span>
         const bool edgeRow = t == 0 || t == rs.count - 1;
         const std::uint32_t wy = t == 0 ? rs.wFirst : t == rs.count - 1 ? rs.wLast : 255;
         const std::uint32_t* p = rows[t] + c.first;
-        for (std::int32_t i = 0; i < c.count; ++i) {
-          const std::uint32_t a = p[i] >> 24;
-          differs |= a ^ alpha0;
-          const bool edgeColumn = i == 0 || i == c.count - 1;
-          const std::uint32_t wx = i == 0 ? c.wFirst : i == c.count - 1 ? c.wLast : 255;
-          AddSample(s, p[i], edgeRow || edgeColumn ? EdgeAlphaWeight(a, FloorWeight(wx * wy)) : a * 255);
-        }
+        // Edge columns always take the edge formula, even in inner rows.
+        differs |= (p[0] >> 24) ^ alpha0;
+        AddSample(s, p[0], EdgeAlphaWeight(p[0] >> 24, FloorWeight(c.wFirst * wy)));
+        if (c.count == 1) continue;
+        AddRun(s, p + 1, c.count - 2, !edgeRow ? innerTable : t == 0 ? firstTable : lastTable, alpha0, differs);
+        const std::uint32_t q = p[c.count - 1];
+        differs |= (q >> 24) ^ alpha0;
+        AddSample(s, q, EdgeAlphaWeight(q >> 24, FloorWeight(c.wLast * wy)));
       }
       if (s.a == 0) {
         out[k] = 0;
         continue;
       }
-      const std::uint64_t coverage = Coverage(c, rs);
-      const std::uint64_t alpha = differs == 0 ? alpha0 : s.a * 255 / coverage;
+      const std::uint64_t alpha = differs == 0 ? alpha0 : s.a * 255 / Coverage(c, rs);
       out[k] = static_cast<std::uint32_t>(alpha << 24 | (s.r / s.a) << 16 | (s.g / s.a) << 8 | s.b / s.a);
     }
   }
