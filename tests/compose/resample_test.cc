@@ -66,8 +66,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 Pixels ReferenceResample(const Pixels& src, int sw, int sh, int dw, int dh) {
   Pixels dst(static_cast<std::size_t>(dw) * dh, 0xDEADBEEFu);
-  const std::int64_t stepX = static_cast<std::int32_t>(static_cast<double>(sw) / dw * 65536.0);
-  const std::int64_t stepY = static_cast<std::int32_t>(static_cast<double>(sh) / dh * 65536.0);
+  // The steps as 64-bit values: a factor of 32 768 or more would overflow
+  // an int32 (the production code keeps them in 64 bits for that reason).
+  const std::int64_t stepX = static_cast<std::int64_t>(static_cast<double>(sw) / dw * 65536.0);
+  const std::int64_t stepY = static_cast<std::int64_t>(static_cast<double>(sh) / dh * 65536.0);
   auto pixel = [&](std::int64_t x, std::int64_t y) -> std::uint32_t {
     if (x < 0 || y < 0 || x >= sw || y >= sh) return 0;
     return src[static_cast<std::size_t>(y * sw + x)];
@@ -381,6 +383,11 @@ TEST_P(ResampleKernelsTest, LargeFootprintSumsDoNotWrap) {
   EXPECT_EQ(ResampleVia(px, 4096, 64, 3, 1), ReferenceResample(px, 4096, 64, 3, 1));
   const Pixels tall = RandomPixels(3, 5000, rng);
   EXPECT_EQ(ResampleVia(tall, 3, 5000, 2, 1), ReferenceResample(tall, 3, 5000, 2, 1));
+  // Steps of 40 000 source pixels (over 2^31 in 16.16) stay exact.
+  const Pixels wide = RandomPixels(40000, 2, rng);
+  EXPECT_EQ(ResampleVia(wide, 40000, 2, 1, 1), ReferenceResample(wide, 40000, 2, 1, 1));
+  const Pixels opaqueWide(40000 * 2, 0xFF336699u);
+  EXPECT_EQ(ResampleVia(opaqueWide, 40000, 2, 1, 1), Pixels{0xFF336699u});
 }
 
 TEST_P(ResampleKernelsTest, PaintingMatchesReference) {
