@@ -114,23 +114,31 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::vector<st
   const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
   std::string temp;
   int fd = -1;
+  int slot = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     char suffix[24];
     std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(random()));
     std::string name(1, '.');
     name.append(path.filename().string()).append(suffix);
     temp = (folder / name).string();
+    // Published before the file exists: an interrupt landing right after
+    // the open must find it (unlinking a name not yet made is harmless).
+    slot = ClaimSlot(temp);
     fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, privateFile ? 0600 : 0666);
-    if (fd < 0 && errno != EEXIST) {
-      *error = Reason(errno);
-      return false;
+    if (fd < 0) {
+      const int saved = errno;
+      FreeSlot(slot);
+      slot = -1;
+      if (saved != EEXIST) {
+        *error = Reason(saved);
+        return false;
+      }
     }
   }
   if (fd < 0) {
     *error = "no free temporary name";
     return false;
   }
-  const int slot = ClaimSlot(temp);
   bool ok = WriteAll(fd, bytes);
   int saved = errno;
   if (close(fd) != 0 && ok) {
