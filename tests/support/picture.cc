@@ -47,7 +47,7 @@ std::vector<std::uint32_t> PaintingLikePicture(int width, int height, std::uint3
       const int edge = std::min(std::min(x, width - 1 - x), std::min(y, height - 1 - y));
       const int a = edge >= margin ? 255 : edge * 255 / margin;
       px[y * w + x] = Pack(static_cast<std::uint32_t>(a), (r0 * (255 - t) + r1 * t) / 255,
-                           (g0 * (255 - t) + g1 * ty) / 255, (b0 * (255 - tx) + b1 * t) / 255);
+                           (g0 * (255 - ty) + g1 * ty) / 255, (b0 * (255 - tx) + b1 * tx) / 255);
     }
   }
 
