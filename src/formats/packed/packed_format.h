@@ -26,6 +26,7 @@ constexpr std::uint32_t kCompressionZlib = 1;
 
 // Limits on untrusted numbers.
 constexpr std::uint32_t kMaxXmlLength = 0xA00000;  // xmlLength must stay below this
+constexpr std::size_t kXmlPadding = 8;             // zero bytes after the XML text (4 would do)
 constexpr std::int32_t kMaxPreviewSide = 1024;
 constexpr int kPlaceholderSide = 64;
 

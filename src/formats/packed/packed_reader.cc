@@ -131,7 +131,12 @@ bool ReadPreview(lumo::CImage32& image, IStream* stream) {
 
   std::vector<std::uint8_t> xml;
   if (!ReadToVector(stream, xmlLength, xml)) return false;
-  xml.push_back(0);
+  // The parser steps over a UTF-8 sequence by the length its lead byte
+  // announces, so a lead byte at the end of the text jumps up to three bytes
+  // past the terminator: zeros there stop it. The buffer is trimmed to fit so
+  // that nothing but zeros lies within reach.
+  xml.resize(xml.size() + kXmlPadding, 0);
+  xml.shrink_to_fit();
   PreviewSpec spec;
   if (!FindPreview(reinterpret_cast<const char*>(xml.data()), spec)) return false;
   std::vector<std::uint8_t>().swap(xml);

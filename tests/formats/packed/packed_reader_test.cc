@@ -234,3 +234,38 @@ TEST(PackedReader, ImageWithoutStorageFailsBeforeAnyBlockIsRead) {
 
 }  // namespace
 }  // namespace kez::testing
+
+namespace kez::testing {
+namespace {
+
+// In a text declared UTF-8 the parser steps over a character by the length
+// its lead byte announces (2 to 4 bytes), also when the text ends right after
+// the lead byte. It must land on zeros and stop there rather than run on
+// through whatever memory follows; what it built up to then is searched.
+class XmlEndingInALeadByte : public ::testing::TestWithParam<std::uint8_t> {};
+
+TEST_P(XmlEndingInALeadByte, StopsAtTheEndOfTheText) {
+  const std::string utf8 = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+  const struct {
+    std::string body;
+    bool preview;
+  } cases[] = {
+      {"<Kelapp><Thumb width=\"2\" height=\"2\" bin=\"p", false},  // bin unfinished: no bin
+      {"<Kelapp><Thumb width=\"2\" height=\"2\" bin=\"p\" x=\"", true},
+      {"<Kelapp version=\"1", false},
+      {"<Kelapp><!--", false},
+      {"<Kelapp>text", false},
+      {"<Kel", false},
+  };
+  for (const auto& c : cases) {
+    PackedDocument document = SinglePreview(2, 2, 0);
+    document.xml = utf8 + c.body + static_cast<char>(GetParam());
+    lumo::CImage32 image;
+    EXPECT_EQ(ReadBytes(WritePackedDocument(document), image), c.preview) << c.body;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(LeadBytes, XmlEndingInALeadByte, ::testing::Values(0xC3, 0xDB, 0xE2, 0xEF, 0xF0, 0xF4));
+
+}  // namespace
+}  // namespace kez::testing

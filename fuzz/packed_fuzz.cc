@@ -1,0 +1,52 @@
+// libFuzzer target for the packed layered-image reader. Inputs that start
+// with "kelpack" are whole documents read through ReadPackedDocument (the one
+// exception it may raise, bad_lexical_cast for a bad number, is expected);
+// anything else goes to InflateBlock with a destination sized from the input.
+// The same body replays damaged documents in the test suite
+// (tests/formats/packed/fuzz_replay_test.cc).
+#include <algorithm>
+#include <boost/lexical_cast.hpp>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "formats/packed/packed_reader.h"
+#include "lumo/image.h"
+#include "support/test_stream.h"
+
+namespace kez::fuzzing {
+
+inline int PackedFuzzOne(const std::uint8_t* data, std::size_t size) {
+  if (size >= 7 && std::memcmp(data, "kelpack", 7) == 0) {
+    kez::testing::TestStream stream(std::vector<std::uint8_t>(data, data + size));
+    // An odd length also exercises streams that deliver short reads.
+    if (size % 2 == 1) stream.maxReadChunk = static_cast<ULONG>(1 + data[size - 1] % 64);
+    lumo::CImage32 image;
+    try {
+      if (ReadPackedDocument(image, &stream)) {
+        // Touch every pixel, so a copy that went wrong shows under the sanitizers.
+        std::uint32_t sum = 0;
+        for (std::int64_t i = 0; i < std::int64_t{image.m_width} * image.m_height; ++i) sum += image.m_pixels[i];
+        (void)sum;
+      }
+    } catch (const boost::bad_lexical_cast&) {
+    }
+    return 0;
+  }
+  // The destination: 1032 bytes per input byte (the most deflate can give),
+  // capped at 1 MiB, minus the first byte's worth so short outputs fail too.
+  const std::size_t room = std::min<std::size_t>(size * 1032, 1u << 20) - (size != 0 ? data[0] : 0) % 8;
+  std::vector<std::uint8_t> out(room + 1);
+  std::uint32_t produced = 0;
+  InflateBlock(data, static_cast<std::uint32_t>(size), out.data(), static_cast<std::uint32_t>(room), &produced);
+  return 0;
+}
+
+}  // namespace kez::fuzzing
+
+#ifndef KEZ_FUZZ_REPLAY
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return kez::fuzzing::PackedFuzzOne(data, size);
+}
+#endif

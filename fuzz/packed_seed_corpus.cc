@@ -1,0 +1,44 @@
+// Writes seed documents for the packed fuzzer into the directory given on the
+// command line: raw and zlib previews, decoys, odd blocks, bare zlib streams.
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "support/packed_writer.h"
+
+using kez::testing::PackedBlock;
+using kez::testing::PackedDocument;
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s DIR\n", argv[0]);
+    return 2;
+  }
+  const std::string dir = argv[1];
+  int count = 0;
+  auto write = [&](const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream(dir + "/" + name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    ++count;
+  };
+  const auto pixels = kez::testing::PatternPixels(6, 4, 2);
+  write("raw.kelpack", kez::testing::WritePackedDocument(kez::testing::MakePackedPreviewDocument(6, 4, pixels, false)));
+  write("zlib.kelpack", kez::testing::WritePackedDocument(kez::testing::MakePackedPreviewDocument(6, 4, pixels, true)));
+
+  PackedDocument odd = kez::testing::MakePackedPreviewDocument(6, 4, pixels, true);
+  odd.xml = "<!--Kelapp--><Kelapp><Thumb width=\"+6\" height=\"4\" bin=\"thumbnail\"/></Kelapp>";
+  PackedBlock unknown = odd.blocks[1];
+  unknown.compression = 2;
+  PackedBlock empty;
+  empty.name = "empty";
+  odd.blocks.insert(odd.blocks.begin(), {empty, unknown});
+  write("odd_blocks.kelpack", kez::testing::WritePackedDocument(odd));
+
+  PackedDocument wide = kez::testing::MakePackedPreviewDocument(1024, 1, kez::testing::PatternPixels(1024, 1), true);
+  wide.blocks[1].rawSize = 0xFFFFFFFF;
+  write("wide_huge_raw_size.kelpack", kez::testing::WritePackedDocument(wide));
+
+  write("stream.zlib", kez::testing::ZlibCompress(kez::testing::PixelBytes(pixels)));
+  std::printf("%d seeds written to %s\n", count, dir.c_str());
+  return 0;
+}
