@@ -8,6 +8,9 @@ bool g_portableKernels = false;
 
 namespace {
 
+// A fully covered source pixel weighs 255 x 255.
+constexpr std::uint32_t kFullWeight = 65025;
+
 // B and G, R and 1 of a pixel in two 32-bit fields each: one multiply by a
 // weight below 65 536 scales two channels, and fields never carry into each
 // other while every sum stays below 2^32.
@@ -135,61 +138,132 @@ inline void Store(const ColumnSums& out, std::int32_t i, const Sums4& s, V alpha
   v4::Store(out.differs + i, differs);
 }
 
-// Four middle columns from x.
-void SumColumns4(const std::uint32_t* const* rows, std::int32_t rowCount, V mFirst, V mLast, std::int32_t x,
-                 const ColumnSums& out) {
-  Sums4 edge;
-  V p = Load(rows[0] + x);
+// How the samples of a row weigh. Whole-number ratios give two edge weights
+// everywhere, and both have cheaper forms with the same sums: w = 255 (a
+// sample that barely or not at all reaches into the footprint, raised to
+// the floor) has aw = alpha exactly, and w = 65 025 (a fully covered edge
+// sample) has aw = 255 x alpha, less one for alpha >= 2. Inner samples of
+// middle columns have aw = 255 x alpha.
+enum class Weight { General, Floor, Full, Inner };
+
+Weight KindOf(std::uint32_t m) {
+  return m == 255 ? Weight::Floor : m == kFullWeight ? Weight::Full : Weight::General;
+}
+
+// Sample sums in two parts: `edge` weighted by aw, `full` by alpha and
+// counted 255 times.
+struct SplitSums4 {
+  Sums4 edge, full;
+};
+
+inline void AddSamples(Weight kind, V p, V alpha, V m, SplitSums4& acc) {
+  switch (kind) {
+    case Weight::Floor:
+      AddAlphaWeighted(p, alpha, acc.edge);
+      break;
+    case Weight::Inner:
+      AddAlphaWeighted(p, alpha, acc.full);
+      break;
+    case Weight::Full: {
+      AddAlphaWeighted(p, alpha, acc.full);
+      const V above = And(Negative(Sub(Splat(1), alpha)), Splat(1));
+      acc.edge.b = Sub(acc.edge.b, MulSmall(above, Byte0(p)));
+      acc.edge.g = Sub(acc.edge.g, MulSmall(above, Byte1(p)));
+      acc.edge.r = Sub(acc.edge.r, MulSmall(above, Byte2(p)));
+      acc.edge.a = Sub(acc.edge.a, above);
+      break;
+    }
+    case Weight::General:
+      AddWeighted(p, EdgeAlphaWeights(alpha, m), acc.edge);
+      break;
+  }
+}
+
+// One group of four columns down the rows; fetch(t) gives row t's four
+// pixels. The first and last rows weigh by their own kind and m; the inner
+// rows by Inner (a compile-time kind, so that their loop carries no choice).
+template <Weight Inner, typename Fetch>
+inline void SumGroup(Fetch fetch, std::int32_t rowCount, Weight first, Weight last, V mFirst, V mInner, V mLast,
+                     const ColumnSums& out, std::int32_t i) {
+  SplitSums4 acc;
+  V p = fetch(0);
   const V a0 = Alpha(p);
-  AddWeighted(p, EdgeAlphaWeights(a0, mFirst), edge);
+  AddSamples(first, p, a0, mFirst, acc);
   V diff = Zero();
   if (rowCount >= 2) {
-    Sums4 inner;
     for (std::int32_t t = 1; t + 1 < rowCount; ++t) {
-      p = Load(rows[t] + x);
+      p = fetch(t);
       const V a = Alpha(p);
       diff = Or(diff, Xor(a, a0));
-      AddAlphaWeighted(p, a, inner);
+      AddSamples(Inner, p, a, mInner, acc);
     }
-    p = Load(rows[rowCount - 1] + x);
+    p = fetch(rowCount - 1);
     const V a = Alpha(p);
     diff = Or(diff, Xor(a, a0));
-    AddWeighted(p, EdgeAlphaWeights(a, mLast), edge);
-    edge.b = Add(edge.b, Times255(inner.b));
-    edge.g = Add(edge.g, Times255(inner.g));
-    edge.r = Add(edge.r, Times255(inner.r));
-    edge.a = Add(edge.a, Times255(inner.a));
+    AddSamples(last, p, a, mLast, acc);
   }
-  Store(out, x, edge, a0, diff);
+  const Sums4 total{Add(acc.edge.b, Times255(acc.full.b)), Add(acc.edge.g, Times255(acc.full.g)),
+                    Add(acc.edge.r, Times255(acc.full.r)), Add(acc.edge.a, Times255(acc.full.a))};
+  Store(out, i, total, a0, diff);
 }
 
 inline V Gather(const std::uint32_t* row, const std::int32_t* xs) {
   return Make(row[xs[0]], row[xs[1]], row[xs[2]], row[xs[3]]);
 }
 
-// Four edge columns from xs[0], results from index i.
-void SumEdgeColumns4(const std::uint32_t* const* rows, std::int32_t rowCount, V wyFirst, V wyLast,
-                     const std::int32_t* xs, const std::uint32_t* wxs, std::int32_t i, const ColumnSums& out) {
-  const V wx = Load(wxs);
-  Sums4 acc;
-  V p = Gather(rows[0], xs);
-  const V a0 = Alpha(p);
-  AddWeighted(p, EdgeAlphaWeights(a0, FloorWeights(wx, wyFirst)), acc);
-  V diff = Zero();
-  if (rowCount >= 2) {
-    const V mInner = FloorWeights(wx, Splat(255));
-    for (std::int32_t t = 1; t + 1 < rowCount; ++t) {
-      p = Gather(rows[t], xs);
-      const V a = Alpha(p);
-      diff = Or(diff, Xor(a, a0));
-      AddWeighted(p, EdgeAlphaWeights(a, mInner), acc);
-    }
-    p = Gather(rows[rowCount - 1], xs);
-    const V a = Alpha(p);
-    diff = Or(diff, Xor(a, a0));
-    AddWeighted(p, EdgeAlphaWeights(a, FloorWeights(wx, wyLast)), acc);
+// Middle columns [x, end) in groups of four; returns where it stopped.
+std::int32_t SumColumnGroups(const std::uint32_t* const* rows, std::int32_t rowCount, std::uint32_t mFirst,
+                             std::uint32_t mLast, std::int32_t x, std::int32_t end, const ColumnSums& out) {
+  const Weight first = KindOf(mFirst), last = KindOf(mLast);
+  const V mF = Splat(mFirst), mL = Splat(mLast), unused = Zero();
+  for (; x + 4 <= end; x += 4) {
+    SumGroup<Weight::Inner>([&](std::int32_t t) { return Load(rows[t] + x); }, rowCount, first, last, mF, unused,
+                            mL, out, x);
   }
-  Store(out, i, acc, a0, diff);
+  return x;
+}
+
+// Edge columns whose horizontal weights are all wx: one kind per row.
+template <Weight Inner>
+std::int32_t SumEdgeGroupsAlike(const std::uint32_t* const* rows, std::int32_t rowCount, std::uint32_t mFirst,
+                                std::uint32_t mInner, std::uint32_t mLast, const std::int32_t* xs,
+                                std::int32_t count, const ColumnSums& out) {
+  const Weight first = KindOf(mFirst), last = KindOf(mLast);
+  const V mF = Splat(mFirst), mI = Splat(mInner), mL = Splat(mLast);
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    SumGroup<Inner>([&](std::int32_t t) { return Gather(rows[t], xs + i); }, rowCount, first, last, mF, mI, mL, out,
+                    i);
+  }
+  return i;
+}
+
+// Edge columns in groups of four; returns where it stopped.
+std::int32_t SumEdgeGroups(const std::uint32_t* const* rows, std::int32_t rowCount, std::uint32_t wyFirst,
+                           std::uint32_t wyLast, const std::int32_t* xs, const std::uint32_t* wxs,
+                           std::int32_t count, bool sameWx, const ColumnSums& out) {
+  if (sameWx && count > 0) {
+    const std::uint32_t wx = wxs[0];
+    const std::uint32_t mFirst = FloorWeight(wx * wyFirst), mLast = FloorWeight(wx * wyLast);
+    const std::uint32_t mInner = FloorWeight(wx * 255);
+    switch (KindOf(mInner)) {
+      case Weight::Floor:
+        return SumEdgeGroupsAlike<Weight::Floor>(rows, rowCount, mFirst, mInner, mLast, xs, count, out);
+      case Weight::Full:
+        return SumEdgeGroupsAlike<Weight::Full>(rows, rowCount, mFirst, mInner, mLast, xs, count, out);
+      default:
+        return SumEdgeGroupsAlike<Weight::General>(rows, rowCount, mFirst, mInner, mLast, xs, count, out);
+    }
+  }
+  const V wyF = Splat(wyFirst), wyL = Splat(wyLast), full = Splat(255);
+  std::int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const V wx = Load(wxs + i);
+    SumGroup<Weight::General>([&](std::int32_t t) { return Gather(rows[t], xs + i); }, rowCount, Weight::General,
+                              Weight::General, FloorWeights(wx, wyF), FloorWeights(wx, full), FloorWeights(wx, wyL),
+                              out, i);
+  }
+  return i;
 }
 
 #endif  // KEZ_RESAMPLE_VECTOR
@@ -200,23 +274,19 @@ void SumColumns(const std::uint32_t* const* rows, std::int32_t rowCount, std::ui
                 std::uint32_t mLast, std::int32_t begin, std::int32_t end, const ColumnSums& out) {
   std::int32_t x = begin;
 #if KEZ_RESAMPLE_VECTOR
-  const v4::V first = v4::Splat(mFirst), last = v4::Splat(mLast);
-  if (!g_portableKernels) {
-    for (; x + 4 <= end; x += 4) SumColumns4(rows, rowCount, first, last, x, out);
-  }
+  if (!g_portableKernels) x = SumColumnGroups(rows, rowCount, mFirst, mLast, x, end, out);
 #endif
   for (; x < end; ++x) SumColumn(rows, rowCount, mFirst, mLast, x, out);
 }
 
 void SumEdgeColumns(const std::uint32_t* const* rows, std::int32_t rowCount, std::uint32_t wyFirst,
                     std::uint32_t wyLast, const std::int32_t* xs, const std::uint32_t* wxs, std::int32_t count,
-                    const ColumnSums& out) {
+                    bool sameWx, const ColumnSums& out) {
   std::int32_t i = 0;
 #if KEZ_RESAMPLE_VECTOR
-  const v4::V first = v4::Splat(wyFirst), last = v4::Splat(wyLast);
-  if (!g_portableKernels) {
-    for (; i + 4 <= count; i += 4) SumEdgeColumns4(rows, rowCount, first, last, xs + i, wxs + i, i, out);
-  }
+  if (!g_portableKernels) i = SumEdgeGroups(rows, rowCount, wyFirst, wyLast, xs, wxs, count, sameWx, out);
+#else
+  (void)sameWx;
 #endif
   for (; i < count; ++i) SumEdgeColumn(rows, rowCount, wyFirst, wyLast, xs[i], wxs[i], i, out);
 }

@@ -395,6 +395,14 @@ TEST_P(ResampleKernelsTest, PaintingMatchesReference) {
   EXPECT_EQ(ResampleVia(px, 301, 203, 256, 172), ReferenceResample(px, 301, 203, 256, 172));
   EXPECT_EQ(ResampleVia(px, 301, 203, 64, 43), ReferenceResample(px, 301, 203, 64, 43));
   EXPECT_EQ(ResampleVia(px, 301, 203, 1000, 500), ReferenceResample(px, 301, 203, 1000, 500));
+  // Whole-number ratios: every footprint has the same edge weights (full
+  // first columns and rows, floor-weighted last ones).
+  const Pixels square = kez::testing::PaintingLikePicture(256, 256, 6);
+  EXPECT_EQ(ResampleVia(square, 256, 256, 64, 64), ReferenceResample(square, 256, 256, 64, 64));
+  EXPECT_EQ(ResampleVia(square, 256, 256, 128, 85), ReferenceResample(square, 256, 256, 128, 85));
+  const Pixels wide = kez::testing::PaintingLikePicture(300, 200, 7);
+  EXPECT_EQ(ResampleVia(wide, 300, 200, 100, 50), ReferenceResample(wide, 300, 200, 100, 50));
+  EXPECT_EQ(ResampleVia(wide, 300, 200, 75, 199), ReferenceResample(wide, 300, 200, 75, 199));
 }
 
 // Many size pairs against the per-pixel transcription: down and up, odd
