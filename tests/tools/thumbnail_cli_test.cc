@@ -358,3 +358,18 @@ TEST_F(ThumbnailCli, ShippedSamplesHaveThumbnails) {
 }
 
 }  // namespace
+
+namespace {
+
+// Names that are not plain ASCII, UTF-8 or not, reach the right file.
+TEST_F(ThumbnailCli, NamesBeyondAscii) {
+  for (const char* name : {"\xC3\xA9t\xC3\xA9 #1.kez", "bad\xFF\x80.kez"}) {
+    const fs::path input = Write(name, KezBytes(OpaquePicture(8, 8), false));
+    const fs::path output = m_dir / (std::string(name) + ".png");
+    const auto run = RunKezthumb({"-s", "8", input.string(), output.string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(DecodePngFile(output).width, 8);
+  }
+}
+
+}  // namespace
