@@ -204,6 +204,18 @@ std::vector<DamageCase> DamageCases() {
                    })});
   cases.push_back(
       {"StoredPayloadShorterThanPreview", With(Preview(0), [](PackedBlock& b) { b.payload.resize(kNeeded - 1); })});
+  cases.push_back({"ZlibOutputShorterThanPreviewInALargerBuffer", With(Preview(1), [](PackedBlock& b) {
+                     b.payload.resize(kNeeded - 4);
+                     b.rawSize = kNeeded + 100;
+                   })});
+  {
+    // rawSize 0 ends the scan before the compression is looked at, so the
+    // valid preview after it is never reached.
+    PackedBlock odd = Preview(0, 1);
+    odd.compression = 9;
+    odd.rawSize = 0;
+    cases.push_back({"RawSizeZeroEndsTheScanEvenForUnknownCompression", Document({odd, Preview(0)})});
+  }
   cases.push_back({"StoredRawSizeBeyondTheFile", With(Preview(0), [](PackedBlock& b) { b.rawSize = kNeeded + 1; })});
   cases.push_back({"StoredTruncated", Truncated(0, 5)});
   cases.push_back({"ZlibTruncated", Truncated(1, 5)});
@@ -316,6 +328,22 @@ TEST(BlockScan, MissingBinReadsTheFirstBlockWithAnEmptyName) {
   lumo::CImage32 image;
   ASSERT_TRUE(ReadBytes(WritePackedDocument(document), image));
   EXPECT_EQ(ImagePixels(image), PatternPixels(kW, kH, 7));
+}
+
+TEST(BlockScan, MostCompressiblePreviewWithAHugeRawSizeStillDecompresses) {
+  // 4 MiB of zeros deflate at about 1026:1, close to deflate's limit: the
+  // buffer bounded by the stored size must still hold all of it.
+  PackedDocument document;
+  document.xml = ThumbXml("1024", "1024", "z");
+  PackedBlock block;
+  block.name = "z";
+  block.compression = 1;
+  block.stored = ZlibCompress(std::vector<std::uint8_t>(1024u * 1024u * 4u, 0), 9);
+  block.rawSize = 0xFFFFFFFF;
+  document.blocks.push_back(block);
+  lumo::CImage32 image;
+  ASSERT_TRUE(ReadBytes(WritePackedDocument(document), image));
+  EXPECT_EQ(ImagePixels(image), std::vector<std::uint32_t>(1024u * 1024u, 0));
 }
 
 }  // namespace
