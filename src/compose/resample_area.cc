@@ -205,9 +205,6 @@ void AreaAverageNarrow(CImage32& dst, const CImage32& src, const std::vector<Spa
     hasLast[k] = c.count >= 2 ? ~0u : 0u;
   }
   const FootprintColumns shape{edgeW.data(), edgeW.data() + n, middles.data(), hasLast.data()};
-  // Whole-number ratios give every footprint the same edge weights.
-  const bool firstSame = std::all_of(edgeW.begin(), edgeW.begin() + dw, [&](std::uint32_t w) { return w == edgeW[0]; });
-  const bool lastSame = std::all_of(edgeW.begin() + dw, edgeW.end(), [&](std::uint32_t w) { return w == edgeW[n]; });
   const ColumnSumsBuffer edgeBuffer(2 * n);
   const ColumnSums& first = edgeBuffer.sums;
   const ColumnSums last = Offset(first, n);
@@ -234,9 +231,7 @@ void AreaAverageNarrow(CImage32& dst, const CImage32& src, const std::vector<Spa
     if (begin < end) {
       SumColumns(rows.data(), rs.count, FloorWeight(255 * rs.wFirst), FloorWeight(255 * rs.wLast), begin, end, m);
     }
-    SumEdgeColumns(rows.data(), rs.count, rs.wFirst, rs.wLast, edgeX.data(), edgeW.data(), dw, firstSame, first);
-    SumEdgeColumns(rows.data(), rs.count, rs.wFirst, rs.wLast, edgeX.data() + n, edgeW.data() + n, dw, lastSame,
-                   last);
+    SumEdgeColumns(rows.data(), rs.count, rs.wFirst, rs.wLast, edgeX.data(), edgeW.data(), 2 * dw, first);
     if (begin < end) {
       // Middle columns go into the first column's sums.
       for (std::int32_t k = 0; k < dw; ++k) {

@@ -223,45 +223,37 @@ std::int32_t SumColumnGroups(const std::uint32_t* const* rows, std::int32_t rowC
   return x;
 }
 
-// Edge columns whose horizontal weights are all wx: one kind per row.
-template <Weight Inner>
-std::int32_t SumEdgeGroupsAlike(const std::uint32_t* const* rows, std::int32_t rowCount, std::uint32_t mFirst,
-                                std::uint32_t mInner, std::uint32_t mLast, const std::int32_t* xs,
-                                std::int32_t count, const ColumnSums& out) {
-  const Weight first = KindOf(mFirst), last = KindOf(mLast);
-  const V mF = Splat(mFirst), mI = Splat(mInner), mL = Splat(mLast);
-  std::int32_t i = 0;
-  for (; i + 4 <= count; i += 4) {
-    SumGroup<Inner>([&](std::int32_t t) { return Gather(rows[t], xs + i); }, rowCount, first, last, mF, mI, mL, out,
-                    i);
-  }
-  return i;
-}
-
-// Edge columns in groups of four; returns where it stopped.
+// Edge columns in groups of four; returns where it stopped. A group whose
+// four horizontal weights are equal has one weight kind per row, as every
+// group has for whole-number ratios (but the last, which ends at the edge).
 std::int32_t SumEdgeGroups(const std::uint32_t* const* rows, std::int32_t rowCount, std::uint32_t wyFirst,
                            std::uint32_t wyLast, const std::int32_t* xs, const std::uint32_t* wxs,
-                           std::int32_t count, bool sameWx, const ColumnSums& out) {
-  if (sameWx && count > 0) {
-    const std::uint32_t wx = wxs[0];
-    const std::uint32_t mFirst = FloorWeight(wx * wyFirst), mLast = FloorWeight(wx * wyLast);
-    const std::uint32_t mInner = FloorWeight(wx * 255);
-    switch (KindOf(mInner)) {
-      case Weight::Floor:
-        return SumEdgeGroupsAlike<Weight::Floor>(rows, rowCount, mFirst, mInner, mLast, xs, count, out);
-      case Weight::Full:
-        return SumEdgeGroupsAlike<Weight::Full>(rows, rowCount, mFirst, mInner, mLast, xs, count, out);
-      default:
-        return SumEdgeGroupsAlike<Weight::General>(rows, rowCount, mFirst, mInner, mLast, xs, count, out);
-    }
-  }
+                           std::int32_t count, const ColumnSums& out) {
   const V wyF = Splat(wyFirst), wyL = Splat(wyLast), full = Splat(255);
   std::int32_t i = 0;
   for (; i + 4 <= count; i += 4) {
     const V wx = Load(wxs + i);
-    SumGroup<Weight::General>([&](std::int32_t t) { return Gather(rows[t], xs + i); }, rowCount, Weight::General,
-                              Weight::General, FloorWeights(wx, wyF), FloorWeights(wx, full), FloorWeights(wx, wyL),
-                              out, i);
+    const auto fetch = [&](std::int32_t t) { return Gather(rows[t], xs + i); };
+    if (All(Equal(wx, Splat(wxs[i])))) {
+      const std::uint32_t mFirst = FloorWeight(wxs[i] * wyFirst), mLast = FloorWeight(wxs[i] * wyLast);
+      const std::uint32_t mInner = FloorWeight(wxs[i] * 255);
+      const Weight first = KindOf(mFirst), last = KindOf(mLast);
+      const V mF = Splat(mFirst), mI = Splat(mInner), mL = Splat(mLast);
+      switch (KindOf(mInner)) {
+        case Weight::Floor:
+          SumGroup<Weight::Floor>(fetch, rowCount, first, last, mF, mI, mL, out, i);
+          break;
+        case Weight::Full:
+          SumGroup<Weight::Full>(fetch, rowCount, first, last, mF, mI, mL, out, i);
+          break;
+        default:
+          SumGroup<Weight::General>(fetch, rowCount, first, last, mF, mI, mL, out, i);
+          break;
+      }
+    } else {
+      SumGroup<Weight::General>(fetch, rowCount, Weight::General, Weight::General, FloorWeights(wx, wyF),
+                                FloorWeights(wx, full), FloorWeights(wx, wyL), out, i);
+    }
   }
   return i;
 }
@@ -281,12 +273,10 @@ void SumColumns(const std::uint32_t* const* rows, std::int32_t rowCount, std::ui
 
 void SumEdgeColumns(const std::uint32_t* const* rows, std::int32_t rowCount, std::uint32_t wyFirst,
                     std::uint32_t wyLast, const std::int32_t* xs, const std::uint32_t* wxs, std::int32_t count,
-                    bool sameWx, const ColumnSums& out) {
+                    const ColumnSums& out) {
   std::int32_t i = 0;
 #if KEZ_RESAMPLE_VECTOR
-  if (!g_portableKernels) i = SumEdgeGroups(rows, rowCount, wyFirst, wyLast, xs, wxs, count, sameWx, out);
-#else
-  (void)sameWx;
+  if (!g_portableKernels) i = SumEdgeGroups(rows, rowCount, wyFirst, wyLast, xs, wxs, count, out);
 #endif
   for (; i < count; ++i) SumEdgeColumn(rows, rowCount, wyFirst, wyLast, xs[i], wxs[i], i, out);
 }

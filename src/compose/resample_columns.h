@@ -44,10 +44,9 @@ void SumColumns(const std::uint32_t* const* rows, std::int32_t rowCount, std::ui
 // Edge columns: for each i < count, column xs[i] with horizontal weight
 // wxs[i] (results at index i); every sample takes the edge formula with
 // w = FloorWeight(wx x wy), wy being wyFirst in row 0, wyLast in the last row
-// and 255 in between. sameWx: all wxs[i] are equal (a faster path).
-// rowCount <= 256 as above.
+// and 255 in between. rowCount <= 256 as above.
 void SumEdgeColumns(const std::uint32_t* const* rows, std::int32_t rowCount, std::uint32_t wyFirst,
                     std::uint32_t wyLast, const std::int32_t* xs, const std::uint32_t* wxs, std::int32_t count,
-                    bool sameWx, const ColumnSums& out);
+                    const ColumnSums& out);
 
 }  // namespace lumo::resample

@@ -50,6 +50,7 @@ inline V ShiftLeft(V v) {
 inline V Equal(V a, V b) { return _mm_cmpeq_epi32(a, b); }
 inline V Less(V a, V b) { return _mm_cmplt_epi32(a, b); }
 inline bool Any(V mask) { return _mm_movemask_epi8(mask) != 0; }
+inline bool All(V mask) { return _mm_movemask_epi8(mask) == 0xFFFF; }
 // All ones in the lanes whose value, read as signed, is negative.
 inline V Negative(V v) { return _mm_srai_epi32(v, 31); }
 
@@ -116,6 +117,7 @@ inline V ShiftLeft(V v) {
 inline V Equal(V a, V b) { return vceqq_u32(a, b); }
 inline V Less(V a, V b) { return vcltq_u32(a, b); }
 inline bool Any(V mask) { return vmaxvq_u32(mask) != 0; }
+inline bool All(V mask) { return vminvq_u32(mask) != 0; }
 inline V Negative(V v) { return vreinterpretq_u32_s32(vshrq_n_s32(vreinterpretq_s32_u32(v), 31)); }
 
 // NEON multiplies whole 32-bit lanes: one operation serves all three.
