@@ -15,8 +15,10 @@
 // The per-pixel forms are inlined into the row loops that receive them.
 #if defined(_MSC_VER) && !defined(__clang__)
 #define KEZ_ALWAYS_INLINE __forceinline
+#define KEZ_NOINLINE __declspec(noinline)
 #else
 #define KEZ_ALWAYS_INLINE inline __attribute__((always_inline))
+#define KEZ_NOINLINE __attribute__((noinline))
 #endif
 
 namespace lumo {
@@ -96,6 +98,27 @@ inline void GammaBlend(std::uint8_t* d, const std::uint8_t* s, std::uint8_t opac
   for (int c = 0; c < 3; ++c) d[c] = compress[d[c]];
 }
 
+// What PartialBlend4 expects in x for one pixel, for operations without a
+// vector X: P's result over an opaque destination, X mixed in by a over a
+// partially transparent one (Q's x); anything else is left as it is.
+template <class Op>
+KEZ_ALWAYS_INLINE void TargetPixel(std::uint8_t* t, const std::uint8_t* s, std::uint8_t opacity) {
+  const std::uint32_t dA = t[3];
+  if (s[3] == 0 || dA == 0) return;
+  if (dA == 255) {
+    OpaqueBlend<Op>(t, s, opacity);
+    return;
+  }
+  const std::uint32_t a = div255(std::uint32_t{s[3]} * opacity);
+  std::uint32_t x[3];
+  if constexpr (Op::kPerPixel) {
+    Op::Pixel(s, t, x);
+  } else {
+    for (int c = 0; c < 3; ++c) x[c] = Op::Channel(s[c], t[c], a);
+  }
+  for (int c = 0; c < 3; ++c) t[c] = static_cast<std::uint8_t>(Op::kMixes ? mix(t[c], x[c], a) : x[c]);
+}
+
 template <PixelBlend P, bool kGamma>
 void LockedPixels(std::uint8_t* d, const std::uint8_t* s, std::int32_t count, std::uint8_t opacity) {
   for (std::int32_t i = 0; i < count; ++i, d += 4, s += 4) {
@@ -143,6 +166,50 @@ inline const std::uint8_t* Bytes(const std::uint32_t* p) {
   return reinterpret_cast<const std::uint8_t*>(p);
 }
 
+#if KEZ_BLEND_SIMD
+// Sixteen pixels of an opaque source at opacity 255 (the usual layer) over
+// opaque destination pixels.
+template <class Op>
+KEZ_ALWAYS_INLINE void FullSixteen(std::uint32_t* dst, const std::uint32_t* src) {
+  for (int k = 0; k < 16; k += 4) {
+    simd::Store(dst + k, simd::OpaqueBlendFull4<Op>(simd::Load(dst + k), simd::Load(src + k)));
+  }
+}
+
+// Four pixels of a composited row that are not all opaque (or, without a
+// vector X, any four): with a partially transparent destination among them
+// they go through the vector Q, with x from the vector P or pixel by pixel.
+// Kept out of line so the opaque loop keeps its registers.
+template <class Op>
+KEZ_NOINLINE void MixedFour(std::uint32_t* dst, const std::uint32_t* src, std::uint8_t opacity) {
+  const simd::Vec d = simd::Load(dst);
+  const simd::Vec s = simd::Load(src);
+  const simd::Vec opaqueAlpha = simd::AlphaBytes();
+  const simd::Vec dAlpha = simd::And(d, opaqueAlpha);
+  const simd::Vec whole = simd::Or(simd::Eq32(dAlpha, opaqueAlpha), simd::Eq32(dAlpha, simd::Splat32(0)));
+  if (simd::All32(whole)) {
+    if constexpr (Op::kVector) {
+      if (simd::All32(simd::Eq32(dAlpha, opaqueAlpha))) {
+        simd::Store(dst, simd::OpaqueBlend4<Op>(d, s, opacity));
+        return;
+      }
+    }
+    CompositedPixels<OpaqueBlend<Op>, PartialBlend<Op>, false>(Bytes(dst), Bytes(src), 4, opacity);
+    return;
+  }
+  simd::Vec x;
+  if constexpr (Op::kVector) {
+    x = simd::OpaqueBlend4<Op>(d, s, opacity);
+  } else {
+    std::uint32_t t[4];
+    std::memcpy(t, dst, sizeof t);
+    for (int k = 0; k < 4; ++k) TargetPixel<Op>(Bytes(t + k), Bytes(src + k), opacity);
+    x = simd::Load(t);
+  }
+  simd::Store(dst, simd::PartialBlend4(d, s, x, opacity));
+}
+#endif
+
 // Modes 5 to 27: P on every pixel under a visible source; the destination
 // alpha is neither read nor written. Without gamma, operations with a
 // vector X take four pixels at a time (a transparent source gives a = 0,
@@ -159,13 +226,31 @@ void LockedRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t
   std::int32_t i = 0;
 #if KEZ_BLEND_SIMD
   if constexpr (Op::kVector) {
-    for (; i + 4 <= count; i += 4) {
-      simd::Store(dst + i, simd::OpaqueBlend4<Op>(simd::Load(dst + i), simd::Load(src + i), opacity));
+    const auto four = [&](std::int32_t k) {
+      simd::Store(dst + k, simd::OpaqueBlend4<Op>(simd::Load(dst + k), simd::Load(src + k), opacity));
+    };
+    if constexpr (Op::kMixes) {
+      // Sixteen pixels at a time, so that the check for an opaque source
+      // (the usual layer) costs a source of mixed alpha little.
+      if (opacity == 255) {
+        for (; i + 16 <= count; i += 16) {
+          if (simd::AllOpaque16(src + i)) {
+            FullSixteen<Op>(dst + i, src + i);
+            continue;
+          }
+          four(i);
+          four(i + 4);
+          four(i + 8);
+          four(i + 12);
+        }
+      }
     }
+    for (; i + 4 <= count; i += 4) four(i);
   }
 #endif
   LockedPixels<P, false>(Bytes(dst + i), Bytes(src + i), count - i, opacity);
 }
+
 
 // Modes 29 to 51: full alpha arithmetic, P over opaque and Q over partially
 // transparent destination pixels. Without gamma, four opaque destination
@@ -182,15 +267,32 @@ void CompositedRow(const DrawParams& params, std::uint32_t* dst, const std::uint
   }
   std::int32_t i = 0;
 #if KEZ_BLEND_SIMD
-  if constexpr (Op::kVector) {
-    for (; i + 4 <= count; i += 4) {
-      const simd::Vec d = simd::Load(dst + i);
-      if (simd::AllOpaque(d)) {
-        simd::Store(dst + i, simd::OpaqueBlend4<Op>(d, simd::Load(src + i), opacity));
-      } else {
-        CompositedPixels<P, Q, false>(Bytes(dst + i), Bytes(src + i), 4, opacity);
+  if constexpr (!Op::kOwnRounding) {
+    const auto four = [&](std::int32_t k) {
+      if constexpr (Op::kVector) {
+        const simd::Vec d = simd::Load(dst + k);
+        if (simd::AllOpaque(d)) {
+          simd::Store(dst + k, simd::OpaqueBlend4<Op>(d, simd::Load(src + k), opacity));
+          return;
+        }
+      }
+      MixedFour<Op>(dst + k, src + k, opacity);
+    };
+    if constexpr (Op::kVector && Op::kMixes) {
+      if (opacity == 255) {
+        for (; i + 16 <= count; i += 16) {
+          if (simd::AllOpaque16(src + i) && simd::AllOpaque16(dst + i)) {
+            FullSixteen<Op>(dst + i, src + i);
+            continue;
+          }
+          four(i);
+          four(i + 4);
+          four(i + 8);
+          four(i + 12);
+        }
       }
     }
+    for (; i + 4 <= count; i += 4) four(i);
   }
 #endif
   CompositedPixels<P, Q, false>(Bytes(dst + i), Bytes(src + i), count - i, opacity);

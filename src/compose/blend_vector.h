@@ -50,6 +50,34 @@ inline Vec MixDelta4(Vec d, Vec delta, const Weights& w) {
   return kDelta > 0 ? AddSat8(d, Narrow16(lo, hi)) : SubSat8(d, Narrow16(lo, hi));
 }
 
+// Whether all four source pixels are opaque.
+inline bool AllSourceOpaque(Vec s) { return All32(Eq32(And(s, AlphaBytes()), AlphaBytes())); }
+
+// P of Op on four pixels whose source is opaque, at opacity 255 (the usual
+// opaque layer): a = 255 and mix(d, x, 255) is x, so X alone, and for the
+// operations with a delta one saturating byte step.
+template <class Op>
+inline Vec OpaqueBlendFull4(Vec d, Vec s) {
+  if constexpr (Op::kDelta != 0) {
+    const Vec delta = And(Op::Delta8(s, d), Splat32(0x00FFFFFFu));
+    return Op::kDelta > 0 ? AddSat8(d, delta) : SubSat8(d, delta);
+  } else {
+    const Vec full = Splat16(255);
+    Vec r = KeepAlpha(d, Narrow16(Op::X16(Widen16Lo(s), Widen16Lo(d), full),
+                                  Op::X16(Widen16Hi(s), Widen16Hi(d), full)));
+    if constexpr (Op::kWhiteSourceKeeps) {
+      r = Select(Eq32(Or(s, AlphaBytes()), Splat32(0xFFFFFFFFu)), d, r);
+    }
+    return r;
+  }
+}
+
+// Whether the alpha bytes of all sixteen pixels from p are 255.
+inline bool AllOpaque16(const std::uint32_t* p) {
+  const Vec all = And(And(Load(p), Load(p + 4)), And(Load(p + 8), Load(p + 12)));
+  return All32(Eq32(And(all, AlphaBytes()), AlphaBytes()));
+}
+
 // P of Op on four pixels: each channel mix(d, X(s, d), a); alpha untouched.
 template <class Op>
 inline Vec OpaqueBlend4(Vec d, Vec s, std::uint8_t opacity) {
@@ -76,6 +104,55 @@ inline Vec MixSource4(Vec d, Vec s, std::uint8_t opacity) {
   const Vec lo = Mix16(Widen16Lo(d), Widen16Lo(s), w.lo);
   const Vec hi = Mix16(Widen16Hi(d), Widen16Hi(s), w.hi);
   return KeepAlpha(d, Narrow16(lo, hi));
+}
+
+// div255 on 32-bit lanes (the same formula as the scalar one).
+inline Vec Div255x32(Vec x) {
+  const Vec w = Add32(x, Splat32(1));
+  return ShiftRight32(Add32(w, ShiftRight32(w, 8)), 8);
+}
+
+// floor((d dW + s S) / F) per 32-bit lane. Every product and the sum are
+// integers below 2^24 (the sum is at most 255 F, F < 65280), so exact in a
+// float; the division is correctly rounded, and a quotient below 256 that
+// is not whole lies at least 1 / F > 2^-17 under the next integer, more
+// than the half unit (2^-17) of the last place it could round up by, so
+// truncation gives the floor.
+inline Vec WeightedMean32(Vec d, Vec s, FVec dW, FVec S, FVec F) {
+  return Truncate(DivF(AddF(MulF(ToFloat(d), dW), MulF(ToFloat(s), S)), F));
+}
+
+// Q on four pixels whose destination alpha may be anything: x holds, per
+// pixel, mix(d, X(s, d), a) for a partially transparent destination and
+// P's result for an opaque one. A partially transparent destination is
+// composited over the source-over colour N by the weight M; a transparent
+// one takes the source; a transparent source leaves the pixel alone.
+inline Vec PartialBlend4(Vec d, Vec s, Vec x, std::uint8_t opacity) {
+  const Vec byte = Splat32(0xFF);
+  const Vec dA = ShiftRight32(d, 24);
+  const Vec sA = ShiftRight32(s, 24);
+  const Vec S = MulSmall32(sA, Splat32(opacity));
+  const Vec a = Div255x32(S);
+  const Vec dW = MulSmall32(dA, Sub32(byte, a));  // (255 - a) * div255(dA * 255)
+  const Vec F = Add32(S, dW);
+  const Vec M = Div255x32(MulSmall32(dA, ShiftRight32(Add32(F, Splat32(510)), 8)));
+  const FVec fW = ToFloat(dW);
+  const FVec fS = ToFloat(S);
+  const FVec fF = ToFloat(F);
+  Vec N = WeightedMean32(And(d, byte), And(s, byte), fW, fS, fF);
+  N = Or(N, ShiftLeft32(WeightedMean32(And(ShiftRight32(d, 8), byte), And(ShiftRight32(s, 8), byte),
+                                       fW, fS, fF), 8));
+  N = Or(N, ShiftLeft32(WeightedMean32(And(ShiftRight32(d, 16), byte), And(ShiftRight32(s, 16), byte),
+                                       fW, fS, fF), 16));
+  // Each channel mix(N, x, M); M <= 254 under a partial destination.
+  const Vec m = Or(M, ShiftLeft32(M, 16));
+  Vec out = Narrow16(Mix16(Widen16Lo(N), Widen16Lo(x), SpreadLo(m)),
+                     Mix16(Widen16Hi(N), Widen16Hi(x), SpreadHi(m)));
+  out = Select(AlphaBytes(), ShiftLeft32(Div255x32(F), 24), out);
+  const Vec zero = Splat32(0);
+  out = Select(Eq32(dA, byte), x, out);
+  out = Select(Eq32(dA, zero), Or(And(s, Splat32(0x00FFFFFFu)), ShiftLeft32(a, 24)), out);
+  return Select(Eq32(sA, zero), d, out);
 }
 
 }  // namespace lumo::simd

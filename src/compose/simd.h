@@ -70,6 +70,21 @@ inline Vec SpreadHi(Vec perPixel16) { return _mm_unpackhi_epi32(perPixel16, perP
 inline bool All32(Vec mask) { return _mm_movemask_ps(_mm_castsi128_ps(mask)) == 0xF; }
 inline bool Any32(Vec mask) { return _mm_movemask_ps(_mm_castsi128_ps(mask)) != 0; }
 
+inline Vec Add32(Vec a, Vec b) { return _mm_add_epi32(a, b); }
+inline Vec Sub32(Vec a, Vec b) { return _mm_sub_epi32(a, b); }
+// Lanes below 32768 only: the high halves are zero, so the pairwise sum of
+// the signed 16-bit products is the one product.
+inline Vec MulSmall32(Vec a, Vec b) { return _mm_madd_epi16(a, b); }
+
+// Four single-precision lanes, for integers below 2^24 (exact in a float).
+using FVec = __m128;
+inline FVec ToFloat(Vec v) { return _mm_cvtepi32_ps(v); }
+inline FVec AddF(FVec a, FVec b) { return _mm_add_ps(a, b); }
+inline FVec MulF(FVec a, FVec b) { return _mm_mul_ps(a, b); }
+inline FVec DivF(FVec a, FVec b) { return _mm_div_ps(a, b); }
+// Toward zero, for non-negative lanes.
+inline Vec Truncate(FVec v) { return _mm_cvttps_epi32(v); }
+
 #else  // NEON
 
 using Vec = uint8x16_t;
@@ -117,6 +132,17 @@ inline Vec SpreadLo(Vec perPixel16) { return V(vzip1q_u32(U32(perPixel16), U32(p
 inline Vec SpreadHi(Vec perPixel16) { return V(vzip2q_u32(U32(perPixel16), U32(perPixel16))); }
 inline bool All32(Vec mask) { return vminvq_u32(U32(mask)) != 0; }
 inline bool Any32(Vec mask) { return vmaxvq_u32(U32(mask)) != 0; }
+
+inline Vec Add32(Vec a, Vec b) { return V(vaddq_u32(U32(a), U32(b))); }
+inline Vec Sub32(Vec a, Vec b) { return V(vsubq_u32(U32(a), U32(b))); }
+inline Vec MulSmall32(Vec a, Vec b) { return V(vmulq_u32(U32(a), U32(b))); }
+
+using FVec = float32x4_t;
+inline FVec ToFloat(Vec v) { return vcvtq_f32_u32(U32(v)); }
+inline FVec AddF(FVec a, FVec b) { return vaddq_f32(a, b); }
+inline FVec MulF(FVec a, FVec b) { return vmulq_f32(a, b); }
+inline FVec DivF(FVec a, FVec b) { return vdivq_f32(a, b); }
+inline Vec Truncate(FVec v) { return V(vcvtq_u32_f32(v)); }
 
 #endif
 
