@@ -216,8 +216,12 @@ void AreaAverageNarrow(CImage32& dst, const CImage32& src, const std::vector<Spa
     begin = std::min(begin, c.first + 1);
     end = std::max(end, c.first + c.count - 1);
   }
-  const ColumnSumsBuffer middleBuffer(begin < end ? static_cast<std::size_t>(sw) : 0);
-  const ColumnSums& m = middleBuffer.sums;
+  const bool anyMiddle = begin < end;
+  std::vector<std::uint32_t> middleColumns(anyMiddle ? 5 * static_cast<std::size_t>(sw) : 0);
+  const MiddleSums m{middleColumns.data(), middleColumns.data() + (anyMiddle ? 4 * static_cast<std::size_t>(sw) : 0)};
+  std::vector<std::uint32_t> middleTotals(anyMiddle ? 4 * n : 0);
+  std::vector<std::int32_t> firstColumn(n);
+  for (std::size_t k = 0; k < n; ++k) firstColumn[k] = columns[k].first;
 
   std::vector<const std::uint32_t*> rows;
   std::vector<std::uint32_t> zeroRow;
@@ -228,31 +232,15 @@ void AreaAverageNarrow(CImage32& dst, const CImage32& src, const std::vector<Spa
     FetchRows(src, rs, rows, zeroRow);
     // The middle columns first: their sequential reads bring the rows into
     // the cache for the scattered reads of the edge columns.
-    if (begin < end) {
+    if (anyMiddle) {
       SumColumns(rows.data(), rs.count, FloorWeight(255 * rs.wFirst), FloorWeight(255 * rs.wLast), begin, end, m);
     }
     SumEdgeColumns(rows.data(), rs.count, rs.wFirst, rs.wLast, edgeX.data(), edgeW.data(), 2 * dw, first);
-    if (begin < end) {
-      // Middle columns go into the first column's sums.
-      for (std::int32_t k = 0; k < dw; ++k) {
-        const Span& c = columns[k];
-        std::uint32_t b = 0, g = 0, r = 0, a = 0, diff = 0;
-        const std::uint32_t a0 = first.alpha0[k];
-        for (std::int32_t x = c.first + 1; x < c.first + c.count - 1; ++x) {
-          b += m.b[x];
-          g += m.g[x];
-          r += m.r[x];
-          a += m.a[x];
-          diff |= m.differs[x] | (m.alpha0[x] ^ a0);
-        }
-        first.b[k] += b;
-        first.g[k] += g;
-        first.r[k] += r;
-        first.a[k] += a;
-        first.differs[k] |= diff;
-      }
+    if (anyMiddle) {
+      AddMiddles(m, firstColumn.data(), middles.data(), dw, first.alpha0, first.differs, middleTotals.data());
     }
-    FinishRow(first, last, shape, FootprintRows{rs.count, rs.wFirst, rs.wLast}, dw, out);
+    FinishRow(first, last, anyMiddle ? middleTotals.data() : nullptr, shape,
+              FootprintRows{rs.count, rs.wFirst, rs.wLast}, dw, out);
   }
 }
 

@@ -27,10 +27,20 @@ inline void Store(const ColumnSums& out, std::int32_t i, std::uint64_t bg, std::
   out.differs[i] = differs;
 }
 
+inline void Store(const MiddleSums& out, std::int32_t x, std::uint64_t bg, std::uint64_t ra, std::uint32_t alpha0,
+                  std::uint32_t differs) {
+  std::uint32_t* s = out.sums + 4 * static_cast<std::size_t>(x);
+  s[0] = static_cast<std::uint32_t>(bg);
+  s[1] = static_cast<std::uint32_t>(bg >> 32);
+  s[2] = static_cast<std::uint32_t>(ra);
+  s[3] = static_cast<std::uint32_t>(ra >> 32);
+  out.key[x] = alpha0 | differs << 8;
+}
+
 // One middle column, portable: inner rows are summed as alpha x channel and
 // scaled by 255 once at the end.
 void SumColumn(const std::uint32_t* const* rows, std::int32_t rowCount, std::uint32_t mFirst,
-               std::uint32_t mLast, std::int32_t x, const ColumnSums& out) {
+               std::uint32_t mLast, std::int32_t x, const MiddleSums& out) {
   std::uint32_t p = rows[0][x];
   const std::uint32_t a0 = p >> 24;
   std::uint64_t aw = EdgeAlphaWeight(a0, mFirst);
@@ -183,8 +193,8 @@ inline void AddSamples(Weight kind, V p, V alpha, V m, SplitSums4& acc) {
 // pixels. The first and last rows weigh by their own kind and m; the inner
 // rows by Inner (a compile-time kind, so that their loop carries no choice).
 template <Weight Inner, typename Fetch>
-inline void SumGroup(Fetch fetch, std::int32_t rowCount, Weight first, Weight last, V mFirst, V mInner, V mLast,
-                     const ColumnSums& out, std::int32_t i) {
+inline Sums4 SumGroup(Fetch fetch, std::int32_t rowCount, Weight first, Weight last, V mFirst, V mInner, V mLast,
+                      V& alpha0, V& differs) {
   SplitSums4 acc;
   V p = fetch(0);
   const V a0 = Alpha(p);
@@ -202,9 +212,10 @@ inline void SumGroup(Fetch fetch, std::int32_t rowCount, Weight first, Weight la
     diff = Or(diff, Xor(a, a0));
     AddSamples(last, p, a, mLast, acc);
   }
-  const Sums4 total{Add(acc.edge.b, Times255(acc.full.b)), Add(acc.edge.g, Times255(acc.full.g)),
-                    Add(acc.edge.r, Times255(acc.full.r)), Add(acc.edge.a, Times255(acc.full.a))};
-  Store(out, i, total, a0, diff);
+  alpha0 = a0;
+  differs = diff;
+  return {Add(acc.edge.b, Times255(acc.full.b)), Add(acc.edge.g, Times255(acc.full.g)),
+          Add(acc.edge.r, Times255(acc.full.r)), Add(acc.edge.a, Times255(acc.full.a))};
 }
 
 inline V Gather(const std::uint32_t* row, const std::int32_t* xs) {
@@ -213,12 +224,20 @@ inline V Gather(const std::uint32_t* row, const std::int32_t* xs) {
 
 // Middle columns [x, end) in groups of four; returns where it stopped.
 std::int32_t SumColumnGroups(const std::uint32_t* const* rows, std::int32_t rowCount, std::uint32_t mFirst,
-                             std::uint32_t mLast, std::int32_t x, std::int32_t end, const ColumnSums& out) {
+                             std::uint32_t mLast, std::int32_t x, std::int32_t end, const MiddleSums& out) {
   const Weight first = KindOf(mFirst), last = KindOf(mLast);
   const V mF = Splat(mFirst), mL = Splat(mLast), unused = Zero();
   for (; x + 4 <= end; x += 4) {
-    SumGroup<Weight::Inner>([&](std::int32_t t) { return Load(rows[t] + x); }, rowCount, first, last, mF, unused,
-                            mL, out, x);
+    V a0, diff;
+    Sums4 s = SumGroup<Weight::Inner>([&](std::int32_t t) { return Load(rows[t] + x); }, rowCount, first, last, mF,
+                                      unused, mL, a0, diff);
+    Transpose(s.b, s.g, s.r, s.a);
+    std::uint32_t* sums = out.sums + 4 * static_cast<std::size_t>(x);
+    v4::Store(sums, s.b);
+    v4::Store(sums + 4, s.g);
+    v4::Store(sums + 8, s.r);
+    v4::Store(sums + 12, s.a);
+    v4::Store(out.key + x, Or(a0, ShiftLeft<8>(diff)));
   }
   return x;
 }
@@ -234,6 +253,8 @@ std::int32_t SumEdgeGroups(const std::uint32_t* const* rows, std::int32_t rowCou
   for (; i + 4 <= count; i += 4) {
     const V wx = Load(wxs + i);
     const auto fetch = [&](std::int32_t t) { return Gather(rows[t], xs + i); };
+    V a0, diff;
+    Sums4 s;
     if (All(Equal(wx, Splat(wxs[i])))) {
       const std::uint32_t mFirst = FloorWeight(wxs[i] * wyFirst), mLast = FloorWeight(wxs[i] * wyLast);
       const std::uint32_t mInner = FloorWeight(wxs[i] * 255);
@@ -241,21 +262,39 @@ std::int32_t SumEdgeGroups(const std::uint32_t* const* rows, std::int32_t rowCou
       const V mF = Splat(mFirst), mI = Splat(mInner), mL = Splat(mLast);
       switch (KindOf(mInner)) {
         case Weight::Floor:
-          SumGroup<Weight::Floor>(fetch, rowCount, first, last, mF, mI, mL, out, i);
+          s = SumGroup<Weight::Floor>(fetch, rowCount, first, last, mF, mI, mL, a0, diff);
           break;
         case Weight::Full:
-          SumGroup<Weight::Full>(fetch, rowCount, first, last, mF, mI, mL, out, i);
+          s = SumGroup<Weight::Full>(fetch, rowCount, first, last, mF, mI, mL, a0, diff);
           break;
         default:
-          SumGroup<Weight::General>(fetch, rowCount, first, last, mF, mI, mL, out, i);
+          s = SumGroup<Weight::General>(fetch, rowCount, first, last, mF, mI, mL, a0, diff);
           break;
       }
     } else {
-      SumGroup<Weight::General>(fetch, rowCount, Weight::General, Weight::General, FloorWeights(wx, wyF),
-                                FloorWeights(wx, full), FloorWeights(wx, wyL), out, i);
+      s = SumGroup<Weight::General>(fetch, rowCount, Weight::General, Weight::General, FloorWeights(wx, wyF),
+                                    FloorWeights(wx, full), FloorWeights(wx, wyL), a0, diff);
     }
+    Store(out, i, s, a0, diff);
   }
   return i;
+}
+
+// Middle sums of four footprints from k, each over middles[k] columns from
+// firstColumn[k] + 1.
+inline void AddMiddleGroup(const MiddleSums& m, const std::int32_t* firstColumn, const std::uint32_t* middles,
+                           std::int32_t k, const std::uint32_t* alpha0, std::uint32_t* differs, std::uint32_t* out) {
+  for (std::int32_t i = k; i < k + 4; ++i) {
+    V acc = Zero();
+    std::uint32_t keys = 0;
+    const std::int32_t x0 = firstColumn[i] + 1;
+    for (std::int32_t x = x0; x < x0 + static_cast<std::int32_t>(middles[i]); ++x) {
+      acc = Add(acc, Load(m.sums + 4 * static_cast<std::size_t>(x)));
+      keys |= m.key[x] ^ alpha0[i];
+    }
+    v4::Store(out + 4 * static_cast<std::size_t>(i), acc);
+    differs[i] |= keys;
+  }
 }
 
 #endif  // KEZ_RESAMPLE_VECTOR
@@ -263,7 +302,7 @@ std::int32_t SumEdgeGroups(const std::uint32_t* const* rows, std::int32_t rowCou
 }  // namespace
 
 void SumColumns(const std::uint32_t* const* rows, std::int32_t rowCount, std::uint32_t mFirst,
-                std::uint32_t mLast, std::int32_t begin, std::int32_t end, const ColumnSums& out) {
+                std::uint32_t mLast, std::int32_t begin, std::int32_t end, const MiddleSums& out) {
   std::int32_t x = begin;
 #if KEZ_RESAMPLE_VECTOR
   if (!g_portableKernels) x = SumColumnGroups(rows, rowCount, mFirst, mLast, x, end, out);
@@ -279,6 +318,26 @@ void SumEdgeColumns(const std::uint32_t* const* rows, std::int32_t rowCount, std
   if (!g_portableKernels) i = SumEdgeGroups(rows, rowCount, wyFirst, wyLast, xs, wxs, count, out);
 #endif
   for (; i < count; ++i) SumEdgeColumn(rows, rowCount, wyFirst, wyLast, xs[i], wxs[i], i, out);
+}
+
+void AddMiddles(const MiddleSums& m, const std::int32_t* firstColumn, const std::uint32_t* middles,
+                std::int32_t count, const std::uint32_t* alpha0, std::uint32_t* differs, std::uint32_t* out) {
+  std::int32_t k = 0;
+#if KEZ_RESAMPLE_VECTOR
+  if (!g_portableKernels) {
+    for (; k + 4 <= count; k += 4) AddMiddleGroup(m, firstColumn, middles, k, alpha0, differs, out);
+  }
+#endif
+  for (; k < count; ++k) {
+    std::uint32_t sums[4] = {0, 0, 0, 0}, keys = 0;
+    const std::int32_t x0 = firstColumn[k] + 1;
+    for (std::int32_t x = x0; x < x0 + static_cast<std::int32_t>(middles[k]); ++x) {
+      for (int c = 0; c < 4; ++c) sums[c] += m.sums[4 * static_cast<std::size_t>(x) + c];
+      keys |= m.key[x] ^ alpha0[k];
+    }
+    for (int c = 0; c < 4; ++c) out[4 * static_cast<std::size_t>(k) + c] = sums[c];
+    differs[k] |= keys;
+  }
 }
 
 }  // namespace lumo::resample

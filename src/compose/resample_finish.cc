@@ -31,8 +31,8 @@ inline V RowCoverage4(V wFirst, V wLast, V middles, V hasLast, std::uint32_t wy)
 
 }  // namespace
 
-void FinishRow(const ColumnSums& first, const ColumnSums& last, const FootprintColumns& columns,
-               const FootprintRows& rows, std::int32_t count, std::uint32_t* out) {
+void FinishRow(const ColumnSums& first, const ColumnSums& last, const std::uint32_t* middle,
+               const FootprintColumns& columns, const FootprintRows& rows, std::int32_t count, std::uint32_t* out) {
   std::int32_t k = 0;
 #if KEZ_RESAMPLE_VECTOR
   const V zero = Zero(), one = Splat(1);
@@ -40,10 +40,19 @@ void FinishRow(const ColumnSums& first, const ColumnSums& last, const FootprintC
   for (; k + 4 <= count && !g_portableKernels; k += 4) {
     const V hasLast = Load(columns.hasLast + k);
     const V a0 = Load(first.alpha0 + k);
-    const V a = Add(Load(first.a + k), And(hasLast, Load(last.a + k)));
-    const V r = Add(Load(first.r + k), And(hasLast, Load(last.r + k)));
-    const V g = Add(Load(first.g + k), And(hasLast, Load(last.g + k)));
-    const V b = Add(Load(first.b + k), And(hasLast, Load(last.b + k)));
+    V a = Add(Load(first.a + k), And(hasLast, Load(last.a + k)));
+    V r = Add(Load(first.r + k), And(hasLast, Load(last.r + k)));
+    V g = Add(Load(first.g + k), And(hasLast, Load(last.g + k)));
+    V b = Add(Load(first.b + k), And(hasLast, Load(last.b + k)));
+    if (middle != nullptr) {
+      const std::uint32_t* m = middle + 4 * static_cast<std::size_t>(k);
+      V mb = Load(m), mg = Load(m + 4), mr = Load(m + 8), ma = Load(m + 12);
+      Transpose(mb, mg, mr, ma);
+      b = Add(b, mb);
+      g = Add(g, mg);
+      r = Add(r, mr);
+      a = Add(a, ma);
+    }
     const V lastDiffers = Or(Load(last.differs + k), Xor(Load(last.alpha0 + k), a0));
     const V differs = Or(Load(first.differs + k), And(hasLast, lastDiffers));
     const V empty = Equal(a, zero);
@@ -71,14 +80,15 @@ void FinishRow(const ColumnSums& first, const ColumnSums& last, const FootprintC
 #endif
   for (; k < count; ++k) {
     const std::uint32_t hasLast = columns.hasLast[k], a0 = first.alpha0[k];
-    const std::uint32_t a = first.a[k] + (hasLast & last.a[k]);
+    const std::uint32_t* m = middle != nullptr ? middle + 4 * static_cast<std::size_t>(k) : nullptr;
+    const std::uint32_t a = first.a[k] + (hasLast & last.a[k]) + (m != nullptr ? m[3] : 0);
     if (a == 0) {
       out[k] = 0;
       continue;
     }
-    const std::uint32_t r = first.r[k] + (hasLast & last.r[k]);
-    const std::uint32_t g = first.g[k] + (hasLast & last.g[k]);
-    const std::uint32_t b = first.b[k] + (hasLast & last.b[k]);
+    const std::uint32_t r = first.r[k] + (hasLast & last.r[k]) + (m != nullptr ? m[2] : 0);
+    const std::uint32_t g = first.g[k] + (hasLast & last.g[k]) + (m != nullptr ? m[1] : 0);
+    const std::uint32_t b = first.b[k] + (hasLast & last.b[k]) + (m != nullptr ? m[0] : 0);
     const std::uint32_t differs = first.differs[k] | (hasLast & (last.differs[k] | (last.alpha0[k] ^ a0)));
     std::uint32_t alpha = a0;
     if (differs != 0) {

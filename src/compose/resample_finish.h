@@ -26,12 +26,14 @@ struct FootprintRows {
   std::uint32_t wLast;
 };
 
-// out[k] for k < count from first[k] (which the caller has already given the
-// middle columns' sums and alpha checks) plus last[k] where hasLast[k]:
+// out[k] for k < count from first[k] (whose differs the caller has already
+// given the middle columns' alpha checks), plus last[k] where hasLast[k], plus
+// the middle columns' sums middle[4k .. 4k+3] (B, G, R, weight) unless middle
+// is null:
 // 0 when the alpha weights sum to 0; else (alpha, R, G, B) with each colour
 // floor(sum / weight sum) and alpha the shared one of a uniform footprint or
 // floor(weight sum x 255 / coverage). Footprints have at most 256 samples.
-void FinishRow(const ColumnSums& first, const ColumnSums& last, const FootprintColumns& columns,
-               const FootprintRows& rows, std::int32_t count, std::uint32_t* out);
+void FinishRow(const ColumnSums& first, const ColumnSums& last, const std::uint32_t* middle,
+               const FootprintColumns& columns, const FootprintRows& rows, std::int32_t count, std::uint32_t* out);
 
 }  // namespace lumo::resample

@@ -46,6 +46,16 @@ inline V ShiftLeft(V v) {
   return _mm_slli_epi32(v, N);
 }
 
+// Rows r0..r3 of a 4 x 4 matrix become its columns.
+inline void Transpose(V& r0, V& r1, V& r2, V& r3) {
+  const V t0 = _mm_unpacklo_epi32(r0, r1), t1 = _mm_unpacklo_epi32(r2, r3);
+  const V t2 = _mm_unpackhi_epi32(r0, r1), t3 = _mm_unpackhi_epi32(r2, r3);
+  r0 = _mm_unpacklo_epi64(t0, t1);
+  r1 = _mm_unpackhi_epi64(t0, t1);
+  r2 = _mm_unpacklo_epi64(t2, t3);
+  r3 = _mm_unpackhi_epi64(t2, t3);
+}
+
 // Lane masks; values compared are below 2^31.
 inline V Equal(V a, V b) { return _mm_cmpeq_epi32(a, b); }
 inline V Less(V a, V b) { return _mm_cmplt_epi32(a, b); }
@@ -112,6 +122,14 @@ inline V ShiftRight(V v) {
 template <int N>
 inline V ShiftLeft(V v) {
   return vshlq_n_u32(v, N);
+}
+
+inline void Transpose(V& r0, V& r1, V& r2, V& r3) {
+  const uint32x4x2_t t0 = vtrnq_u32(r0, r1), t1 = vtrnq_u32(r2, r3);
+  r0 = vcombine_u32(vget_low_u32(t0.val[0]), vget_low_u32(t1.val[0]));
+  r1 = vcombine_u32(vget_low_u32(t0.val[1]), vget_low_u32(t1.val[1]));
+  r2 = vcombine_u32(vget_high_u32(t0.val[0]), vget_high_u32(t1.val[0]));
+  r3 = vcombine_u32(vget_high_u32(t0.val[1]), vget_high_u32(t1.val[1]));
 }
 
 inline V Equal(V a, V b) { return vceqq_u32(a, b); }
