@@ -10,6 +10,10 @@
 #include <cmath>
 #include <cstdint>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 #include "compose/colour.h"
 
 namespace lumo::colour_parts {
@@ -70,6 +74,17 @@ inline constexpr Sector kSectors[6] = {
     {0, 1, 0.3f, 0.59f},  {1, 0, 0.59f, 0.3f}, {1, 2, 0.59f, 0.11f},
     {2, 1, 0.11f, 0.59f}, {2, 0, 0.11f, 0.3f}, {0, 2, 0.3f, 0.11f},
 };
+
+#if defined(__SSE2__) || defined(_M_X64)
+// Per sector, all-ones in the lane (R, G, B, unused) of the max channel
+// and of the mid channel.
+alignas(16) inline constexpr std::uint32_t kMaxLanes[6][4] = {
+    {~0u, 0, 0, 0}, {0, ~0u, 0, 0}, {0, ~0u, 0, 0}, {0, 0, ~0u, 0}, {0, 0, ~0u, 0}, {~0u, 0, 0, 0},
+};
+alignas(16) inline constexpr std::uint32_t kMidLanes[6][4] = {
+    {0, ~0u, 0, 0}, {~0u, 0, 0, 0}, {0, 0, ~0u, 0}, {0, ~0u, 0, 0}, {~0u, 0, 0, 0}, {0, 0, ~0u, 0},
+};
+#endif
 
 // Truncation toward zero; negative (and NaN) values give 0.
 inline std::uint64_t ToUnsigned(float v) {
@@ -134,6 +149,26 @@ inline RgbValues ToRgb(float hue, float chroma, float luma, unsigned scale) {
       vthird = m2;
     }
   }
+#if defined(__SSE2__) || defined(_M_X64)
+  // The three channels in one vector, placed by the sector's masks, so the
+  // scaling and truncation take no branch per channel. Lanes that do not fit
+  // an int32 (or are NaN) go the scalar way below.
+  {
+    const __m128 maxMask = _mm_castsi128_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(kMaxLanes[i])));
+    const __m128 midMask = _mm_castsi128_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(kMidLanes[i])));
+    const __m128 ch = _mm_or_ps(_mm_or_ps(_mm_and_ps(maxMask, _mm_set1_ps(vmax)),
+                                          _mm_and_ps(midMask, _mm_set1_ps(vmid))),
+                                _mm_andnot_ps(_mm_or_ps(maxMask, midMask), _mm_set1_ps(vthird)));
+    const __m128 scaled = _mm_mul_ps(ch, _mm_set1_ps(fscale));
+    if ((_mm_movemask_ps(_mm_cmplt_ps(scaled, _mm_set1_ps(2147483648.0f))) & 7) == 7) {
+      const __m128i positive = _mm_castps_si128(_mm_cmpgt_ps(scaled, _mm_setzero_ps()));
+      alignas(16) std::int32_t v[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(v), _mm_and_si128(_mm_cvttps_epi32(scaled), positive));
+      return {static_cast<std::uint64_t>(v[0]), static_cast<std::uint64_t>(v[1]),
+              static_cast<std::uint64_t>(v[2])};
+    }
+  }
+#endif
   float ch[3] = {vthird, vthird, vthird};
   ch[sec.maxChannel] = vmax;
   ch[sec.midChannel] = vmid;
