@@ -176,6 +176,15 @@ KEZ_ALWAYS_INLINE void FullSixteen(std::uint32_t* dst, const std::uint32_t* src)
   }
 }
 
+// P on sixteen pixels; called with a literal 255 where the opacity is
+// known to be that, so the scaling of the alpha drops out.
+template <class Op>
+KEZ_ALWAYS_INLINE void OpaqueSixteen(std::uint32_t* dst, const std::uint32_t* src, std::uint8_t opacity) {
+  for (int k = 0; k < 16; k += 4) {
+    simd::Store(dst + k, simd::OpaqueBlend4<Op>(simd::Load(dst + k), simd::Load(src + k), opacity));
+  }
+}
+
 // Four pixels of a composited row that are not all opaque (or, without a
 // vector X, any four): with a partially transparent destination among them
 // they go through the vector Q, with x from the vector P or pixel by pixel.
@@ -236,12 +245,9 @@ void LockedRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t
         for (; i + 16 <= count; i += 16) {
           if (simd::AllOpaque16(src + i)) {
             FullSixteen<Op>(dst + i, src + i);
-            continue;
+          } else {
+            OpaqueSixteen<Op>(dst + i, src + i, 255);
           }
-          four(i);
-          four(i + 4);
-          four(i + 8);
-          four(i + 12);
         }
       }
     }
@@ -289,8 +295,10 @@ void CompositedRow(const DrawParams& params, std::uint32_t* dst, const std::uint
               continue;
             }
           }
-          for (std::int32_t k = i; k < i + 16; k += 4) {
-            simd::Store(dst + k, simd::OpaqueBlend4<Op>(simd::Load(dst + k), simd::Load(src + k), opacity));
+          if (opacity == 255) {
+            OpaqueSixteen<Op>(dst + i, src + i, 255);
+          } else {
+            OpaqueSixteen<Op>(dst + i, src + i, opacity);
           }
           continue;
         }
