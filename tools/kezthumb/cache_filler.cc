@@ -215,7 +215,7 @@ CacheOutcome FillCache(const CacheRequest& request, Console& console) {
   }
   last.join();
   for (auto& worker : workers) worker.join();
-  console.Progress(documents.size(), documents.size(), elapsed());
+  if (!documents.empty()) console.Progress(documents.size(), documents.size(), elapsed());
   console.Finish();
 
   outcome.counts.written = tally.written;

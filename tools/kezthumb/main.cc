@@ -63,7 +63,8 @@ int FillTheCache(const Options& options) {
   CacheRequest request;
   request.size = options.size;
   request.jobs = options.jobs;
-  if (request.jobs == 0) request.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  if (request.jobs == 0)
+    request.jobs = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, unsigned{kMaxJobs}));
   request.paths = options.paths;
   request.root = *root;
 
