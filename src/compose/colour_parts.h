@@ -109,7 +109,13 @@ inline float ClippedChroma(int sector, float X, float luma) {
   }
 }
 
-inline RgbValues ToRgb(float hue, float chroma, float luma, unsigned scale) {
+// Inlined into the per-pixel blend, which keeps only the low bytes.
+#if defined(_MSC_VER) && !defined(__clang__)
+__forceinline
+#else
+inline __attribute__((always_inline))
+#endif
+RgbValues ToRgb(float hue, float chroma, float luma, unsigned scale) {
   const float fscale = static_cast<float>(scale);
   if (chroma == 0.0f || hue == -1.0f) {
     const std::uint64_t v = ToUnsigned(fscale * luma);
