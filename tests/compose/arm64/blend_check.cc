@@ -62,6 +62,26 @@ int main() {
           SelectRowBlender(p)(p, d.data(), s.data(), n);
           for (int i = 0; i < n; ++i) { ++total; if (d[i] != e[i]) { if (bad++ < 10) printf("mode %d op %d g %d i %d got %08x want %08x\n", mode, op, g, i, d[i], e[i]); } }
         }
+  // Opaque layers in long runs: the sixteen-pixel paths.
+  for (int mode = 5; mode <= 51; ++mode)
+    for (int op : {254, 255})
+      for (int rep = 0; rep < 12; ++rep) {
+        int n = 16 + rng() % 55;
+        std::vector<uint32_t> d(n), s(n);
+        int dk = rep % 3;  // opaque, one partial pixel, mixed
+        for (int i = 0; i < n; ++i) {
+          uint32_t da = dk == 0 || (dk == 1 && i != 18) ? 255 : rng() % 256;
+          d[i] = (rng() & 0xFFFFFF) | da << 24;
+          s[i] = (rng() & 0xFFFFFF) | 0xFF000000u;
+          if (rng() % 8 == 0) s[i] = 0xFFFFFFFFu;
+        }
+        DrawParams p; p.mode = mode; p.opacity = op; p.gamma = 0;
+        ref::Params rp{mode, op, 0, p.fillColour, p.keyColour};
+        std::vector<uint32_t> e(n);
+        for (int i = 0; i < n; ++i) e[i] = ref::Blend(rp, d[i], s[i]);
+        SelectRowBlender(p)(p, d.data(), s.data(), n);
+        for (int i = 0; i < n; ++i) { ++total; if (d[i] != e[i]) { if (bad++ < 10) printf("mode %d op %d long i %d got %08x want %08x\n", mode, op, i, d[i], e[i]); } }
+      }
   std::printf("%ld mismatches of %ld pixels\n", bad, total);
 
 
