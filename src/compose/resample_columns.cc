@@ -161,7 +161,9 @@ Weight KindOf(std::uint32_t m) {
 }
 
 // Sample sums in two parts: `edge` weighted by aw, `full` by alpha and
-// counted 255 times.
+// counted 255 times. The corrections of full-weight edge samples may take
+// `edge` below zero; the sum of both parts is exact all the same, because it
+// lies below 2^32 and lane arithmetic wraps modulo 2^32.
 struct SplitSums4 {
   Sums4 edge, full;
 };
