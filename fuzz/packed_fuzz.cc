@@ -1,21 +1,42 @@
 // libFuzzer target for the packed layered-image reader. Inputs that start
 // with "kelpack" are whole documents read through ReadPackedDocument (the one
 // exception it may raise, bad_lexical_cast for a bad number, is expected);
-// anything else goes to InflateBlock with a destination sized from the input.
+// inputs that start with '<' check that the XML nesting bound never falls
+// below the depth the parser really builds; anything else goes to
+// InflateBlock with a destination sized from the input.
 // The same body replays damaged documents in the test suite
 // (tests/formats/packed/fuzz_replay_test.cc).
+#include <tinyxml.h>
+
 #include <algorithm>
 #include <boost/lexical_cast.hpp>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "formats/packed/packed_reader.h"
+#include "formats/packed/xml_nesting.h"
 #include "lumo/image.h"
 #include "support/test_stream.h"
 
 namespace kez::fuzzing {
+
+// The element depth of the parsed tree, walked without recursion.
+inline std::size_t ParsedXmlDepth(const TiXmlDocument& document) {
+  std::size_t deepest = 0;
+  std::vector<std::pair<const TiXmlNode*, std::size_t>> pending = {{&document, 0}};
+  while (!pending.empty()) {
+    const auto [node, depth] = pending.back();
+    pending.pop_back();
+    deepest = std::max(deepest, depth);
+    for (const TiXmlNode* child = node->FirstChild(); child != nullptr; child = child->NextSibling())
+      pending.emplace_back(child, depth + (child->ToElement() != nullptr ? 1 : 0));
+  }
+  return deepest;
+}
 
 inline int PackedFuzzOne(const std::uint8_t* data, std::size_t size) {
   if (size >= 7 && std::memcmp(data, "kelpack", 7) == 0) {
@@ -32,6 +53,16 @@ inline int PackedFuzzOne(const std::uint8_t* data, std::size_t size) {
       }
     } catch (const boost::bad_lexical_cast&) {
     }
+    return 0;
+  }
+  if (size >= 1 && data[0] == '<') {
+    const std::size_t bound = packed::XmlNestingBound(reinterpret_cast<const char*>(data), size);
+    if (bound > 1000) return 0;  // the parser itself would recurse too deep
+    std::vector<char> text(data, data + size);
+    text.insert(text.end(), 8, '\0');  // the reader's padding
+    TiXmlDocument document;
+    document.Parse(text.data(), nullptr, TIXML_DEFAULT_ENCODING);
+    if (ParsedXmlDepth(document) > bound) std::abort();
     return 0;
   }
   // The destination: 1032 bytes per input byte (the most deflate can give),

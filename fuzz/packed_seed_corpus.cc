@@ -38,6 +38,8 @@ int main(int argc, char** argv) {
   wide.blocks[1].rawSize = 0xFFFFFFFF;
   write("wide_huge_raw_size.kelpack", kez::testing::WritePackedDocument(wide));
 
+  const std::string xml = kez::testing::ThumbXml("6", "4", "thumbnail");
+  write("header.xml", std::vector<std::uint8_t>(xml.begin(), xml.end()));
   write("stream.zlib", kez::testing::ZlibCompress(kez::testing::PixelBytes(pixels)));
   std::printf("%d seeds written to %s\n", count, dir.c_str());
   return 0;

@@ -28,6 +28,9 @@ constexpr std::uint32_t kCompressionZlib = 1;
 constexpr std::uint32_t kMaxXmlLength = 0xA00000;  // xmlLength must stay below this
 constexpr std::size_t kXmlPadding = 8;             // zero bytes after the XML text (4 would do)
 constexpr std::int32_t kMaxPreviewSide = 1024;
+// The XML parser recurses once per element level (a few hundred bytes of
+// stack each); headers nest a handful of levels, a hostile one millions.
+constexpr std::size_t kMaxXmlNesting = 256;
 constexpr int kPlaceholderSide = 64;
 
 // Deflate cannot expand one input byte into more than 1032 output bytes (a

@@ -11,6 +11,7 @@
 
 #include "formats/packed/packed_format.h"
 #include "formats/packed/stream_reads.h"
+#include "formats/packed/xml_nesting.h"
 
 namespace {
 
@@ -137,6 +138,7 @@ bool ReadPreview(lumo::CImage32& image, IStream* stream) {
   // that nothing but zeros lies within reach.
   xml.resize(xml.size() + kXmlPadding, 0);
   xml.shrink_to_fit();
+  if (XmlNestingBound(reinterpret_cast<const char*>(xml.data()), xml.size()) > kMaxXmlNesting) return false;
   PreviewSpec spec;
   if (!FindPreview(reinterpret_cast<const char*>(xml.data()), spec)) return false;
   std::vector<std::uint8_t>().swap(xml);
