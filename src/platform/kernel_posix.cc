@@ -1,4 +1,5 @@
 #include "platform/kernel.h"
+#include "platform/utf8_posix.h"
 
 #include <atomic>
 #include <cerrno>
@@ -112,26 +113,13 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
   }
-  // Widen the UTF-8 path; as on Windows, a path that does not fit is
-  // truncated, terminated, and reported as `size` with
-  // ERROR_INSUFFICIENT_BUFFER.
-  std::mbstate_t state{};
-  const char* src = info.dli_fname;
+  // As on Windows, a path that does not fit is truncated, terminated, and
+  // reported as `size` with ERROR_INSUFFICIENT_BUFFER.
+  const std::wstring wide = platform::Utf8ToWide(info.dli_fname);
   DWORD n = 0;
-  while (*src != '\0' && n + 1 < size) {
-    wchar_t wc = 0;
-    const std::size_t used = std::mbrtowc(&wc, src, 4, &state);
-    if (used == 0 || used > 4) {
-      wc = static_cast<unsigned char>(*src);
-      src += 1;
-      state = {};
-    } else {
-      src += used;
-    }
-    filename[n++] = wc;
-  }
+  for (; n < wide.size() && n + 1 < size; ++n) filename[n] = wide[n];
   filename[n] = L'\0';
-  if (*src != '\0') {
+  if (n < wide.size()) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return size;
   }

@@ -1,5 +1,6 @@
 // Memory and file streams with the results of the shell's own.
 #include "platform/shell.h"
+#include "platform/utf8_posix.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -208,21 +209,6 @@ class FileStream final : public StreamBase {
   ULONGLONG m_position = 0;
 };
 
-std::string NarrowPath(LPCWSTR path) {
-  std::string out;
-  std::mbstate_t state{};
-  char bytes[MB_LEN_MAX];
-  for (; *path != L'\0'; ++path) {
-    const std::size_t n = std::wcrtomb(bytes, *path, &state);
-    if (n == static_cast<std::size_t>(-1)) {
-      out.push_back(static_cast<char>(*path & 0x7F));
-      state = {};
-    } else {
-      out.append(bytes, n);
-    }
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -245,7 +231,7 @@ HRESULT SHCreateStreamOnFileEx(LPCWSTR path, DWORD grfMode, DWORD, BOOL fCreate,
   int flags = access == STGM_READ ? O_RDONLY : access == STGM_WRITE ? O_WRONLY : O_RDWR;
   if ((grfMode & STGM_CREATE) != 0) flags |= O_CREAT | O_TRUNC;
   else if (fCreate) flags |= O_CREAT;
-  const int fd = open(NarrowPath(path).c_str(), flags | O_CLOEXEC, 0666);
+  const int fd = open(platform::WideToUtf8(path).c_str(), flags | O_CLOEXEC, 0666);
   if (fd < 0) {
     switch (errno) {
       case ENOENT:
