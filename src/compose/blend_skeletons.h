@@ -197,6 +197,10 @@ KEZ_NOINLINE void MixedFour(std::uint32_t* dst, const std::uint32_t* src, std::u
   const simd::Vec dAlpha = simd::And(d, opaqueAlpha);
   const simd::Vec whole = simd::Or(simd::Eq32(dAlpha, opaqueAlpha), simd::Eq32(dAlpha, simd::Splat32(0)));
   if (simd::All32(whole)) {
+    if (simd::All32(simd::Eq32(dAlpha, simd::Splat32(0)))) {
+      simd::Store(dst, simd::TakeSource4(d, s, opacity));
+      return;
+    }
     if constexpr (Op::kVector) {
       if (simd::All32(simd::Eq32(dAlpha, opaqueAlpha))) {
         simd::Store(dst, simd::OpaqueBlend4<Op>(d, s, opacity));

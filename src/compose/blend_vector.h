@@ -122,6 +122,15 @@ inline Vec WeightedMean32(Vec d, Vec s, FVec dW, FVec S, FVec F) {
   return Truncate(DivF(AddF(MulF(ToFloat(d), dW), MulF(ToFloat(s), S)), F));
 }
 
+// Four pixels over a transparent destination: each takes the source, its
+// alpha scaled by opacity, unless the source is transparent too.
+inline Vec TakeSource4(Vec d, Vec s, std::uint8_t opacity) {
+  const Vec sA = ShiftRight32(s, 24);
+  const Vec a = opacity == 255 ? sA : Div255x32(MulSmall32(sA, Splat32(opacity)));
+  const Vec taken = Or(And(s, Splat32(0x00FFFFFFu)), ShiftLeft32(a, 24));
+  return Select(Eq32(sA, Splat32(0)), d, taken);
+}
+
 // Q on four pixels whose destination alpha may be anything: x holds, per
 // pixel, mix(d, X(s, d), a) for a partially transparent destination and
 // P's result for an opaque one. A partially transparent destination is
