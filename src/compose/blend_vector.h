@@ -12,7 +12,7 @@ namespace lumo::simd {
 
 inline Vec AlphaBytes() { return Splat32(0xFF000000u); }
 
-// Whether all four destination pixels are opaque (or all transparent).
+// Whether all four destination pixels are opaque.
 inline bool AllOpaque(Vec d) { return All32(Eq32(Or(d, Splat32(0x00FFFFFFu)), Splat32(0xFFFFFFFFu))); }
 
 // The scaled source alpha a = div255(srcA * opacity) of each pixel, spread
