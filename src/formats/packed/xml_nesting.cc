@@ -18,7 +18,11 @@ bool IsNameChar(std::uint8_t c) { return IsNameStart(c) || IsDigit(c) || c == '-
 
 class NestingScanner {
  public:
-  NestingScanner(const std::uint8_t* text, std::size_t size) : m_text(text), m_size(size) {}
+  // The certain reading ends at the first zero byte (`end`); the parser may
+  // still jump over it after a malformed character, so the count of possible
+  // element starts runs over the whole buffer (`size`).
+  NestingScanner(const std::uint8_t* text, std::size_t end, std::size_t size)
+      : m_text(text), m_size(end), m_bufferSize(size) {}
 
   std::size_t Run() {
     if (StartsWith("\xEF\xBB\xBF")) m_at = 3;  // a leading byte order mark is skipped
@@ -192,13 +196,14 @@ class NestingScanner {
   // counts as one more level.
   std::size_t Uncertain() const {
     std::size_t opens = 0;
-    for (std::size_t i = m_mark; i < m_size; ++i)
-      if (m_text[i] == '<' && IsNameStart(At(i + 1))) ++opens;
+    for (std::size_t i = m_mark; i + 1 < m_bufferSize; ++i)
+      if (m_text[i] == '<' && IsNameStart(m_text[i + 1])) ++opens;
     return std::max(m_max, m_markDepth + opens);
   }
 
   const std::uint8_t* m_text;
   std::size_t m_size;
+  std::size_t m_bufferSize;
   std::size_t m_at = 0;
   std::size_t m_depth = 0;
   std::size_t m_max = 0;
@@ -210,8 +215,8 @@ class NestingScanner {
 
 std::size_t XmlNestingBound(const char* text, std::size_t size) {
   const void* zero = std::memchr(text, 0, size);
-  if (zero != nullptr) size = static_cast<std::size_t>(static_cast<const char*>(zero) - text);
-  return NestingScanner(reinterpret_cast<const std::uint8_t*>(text), size).Run();
+  const std::size_t end = zero != nullptr ? static_cast<std::size_t>(static_cast<const char*>(zero) - text) : size;
+  return NestingScanner(reinterpret_cast<const std::uint8_t*>(text), end, size).Run();
 }
 
 }  // namespace packed

@@ -7,7 +7,9 @@
 
 namespace packed {
 
-// `text` holds `size` bytes; like the parser, the scan ends at a zero byte.
+// `text` holds `size` bytes; like the parser, the certain reading ends at a
+// zero byte, but after a malformed character the parser can jump over one,
+// so possible element starts are counted up to `size`.
 // The bound follows the parser's own reading of the text while that reading
 // is certain; from the first construct whose reading depends on details (the
 // text encoding, malformed UTF-8 or character references) it counts every

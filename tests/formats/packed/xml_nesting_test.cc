@@ -72,7 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
         BoundCase{"MalformedUtf8InAValue", "<a v=\"\xF0\"></a><b/><c/>", 3},
         BoundCase{"LeadByteAtTheEnd", "<a><b>\xC3", 2}, BoundCase{"MalformedReference", "<a>&#12\"</a>#3;<b/></a>", 2},
         BoundCase{"TextAtTopLevel", "x<a><b/></a>", 2}, BoundCase{"UnclosedValue", "<a v=\"<b><c>", 3},
-        BoundCase{"MarkAfterTheFirstElement", "<a/><b>\xE2x<c/>", 2}),
+        BoundCase{"MarkAfterTheFirstElement", "<a/><b>\xE2x<c/>", 2},
+        BoundCase{"LeadByteJumpsOverAZero", std::string("<a v=\"\xE7 \0 \"><b><c>", 18), 3}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(NestingBoundDeep, CountsMillionsOfLevelsWithoutRecursing) {
