@@ -18,7 +18,7 @@ namespace {
 using namespace packed;
 
 // What the Thumb element says about the preview.
-struct PreviewSpec {
+struct PreviewInfo {
   std::int32_t width = 0;
   std::int32_t height = 0;
   std::string bin;
@@ -33,7 +33,7 @@ std::int32_t AttributeNumber(const char* text) {
 
 // Finds the first top-level Kelapp element and its first Thumb child. The
 // parser's error state is not consulted: whatever it built is searched.
-bool FindPreview(const char* xmlText, PreviewSpec& spec) {
+bool FindPreview(const char* xmlText, PreviewInfo& preview) {
   TiXmlDocument document;
   document.Parse(xmlText, nullptr, TIXML_DEFAULT_ENCODING);
   const TiXmlElement* kelapp = nullptr;
@@ -50,9 +50,9 @@ bool FindPreview(const char* xmlText, PreviewSpec& spec) {
   const char* width = thumb->Attribute("width");
   const char* height = thumb->Attribute("height");
   const char* bin = thumb->Attribute("bin");
-  spec.width = AttributeNumber(width);
-  spec.height = AttributeNumber(height);
-  spec.bin = bin != nullptr ? bin : "";
+  preview.width = AttributeNumber(width);
+  preview.height = AttributeNumber(height);
+  preview.bin = bin != nullptr ? bin : "";
   return true;
 }
 
@@ -139,18 +139,18 @@ bool ReadPreview(lumo::CImage32& image, IStream* stream) {
   xml.resize(xml.size() + kXmlPadding, 0);
   xml.shrink_to_fit();
   if (XmlNestingBound(reinterpret_cast<const char*>(xml.data()), xml.size()) > kMaxXmlNesting) return false;
-  PreviewSpec spec;
-  if (!FindPreview(reinterpret_cast<const char*>(xml.data()), spec)) return false;
+  PreviewInfo preview;
+  if (!FindPreview(reinterpret_cast<const char*>(xml.data()), preview)) return false;
   std::vector<std::uint8_t>().swap(xml);
-  if (spec.width < 1 || spec.width > kMaxPreviewSide || spec.height < 1 || spec.height > kMaxPreviewSide) return false;
+  if (preview.width < 1 || preview.width > kMaxPreviewSide || preview.height < 1 || preview.height > kMaxPreviewSide) return false;
 
   // Without storage of the full size there is nowhere to copy to.
-  if (!image.Resize(spec.width, spec.height) || image.m_width != spec.width || image.m_height != spec.height)
+  if (!image.Resize(preview.width, preview.height) || image.m_width != preview.width || image.m_height != preview.height)
     return false;
   lumo::ImageLock lock(&image);
   if (image.m_pixels == nullptr) return false;
-  const auto needed = static_cast<std::uint32_t>(spec.width) * static_cast<std::uint32_t>(spec.height) * 4u;
-  return ScanBlocks(stream, spec.bin, reinterpret_cast<std::uint8_t*>(image.m_pixels), needed);
+  const auto needed = static_cast<std::uint32_t>(preview.width) * static_cast<std::uint32_t>(preview.height) * 4u;
+  return ScanBlocks(stream, preview.bin, reinterpret_cast<std::uint8_t*>(image.m_pixels), needed);
 }
 
 }  // namespace
