@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/testing.h"
-#include "platform/utf8.h"
+#include "platform/utf8_posix.h"
 
 namespace {
 
@@ -95,7 +95,7 @@ int MessageBoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT type) {
   std::lock_guard<std::mutex> lock(g.mutex);
   g.notices.push_back({t, c, type});
   if (g.echo) {
-    const std::string line = platform::ToUtf8(c) + ": " + platform::ToUtf8(t) + "\n";
+    const std::string line = platform::WideToUtf8(c.c_str()) + ": " + platform::WideToUtf8(t.c_str()) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
   }

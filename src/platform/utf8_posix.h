@@ -37,10 +37,14 @@ inline std::wstring Utf8ToWide(const char* text) {
 inline std::string WideToUtf8(const wchar_t* text) {
   std::string out;
   for (; *text != L'\0'; ++text) {
-    const auto cp = static_cast<char32_t>(*text);
+    auto cp = static_cast<char32_t>(*text);
     if (cp >= 0xDC80 && cp <= 0xDCFF) {
       out.push_back(static_cast<char>(cp - 0xDC00));
-    } else if (cp < 0x80) {
+      continue;
+    }
+    // What no UTF-8 can carry becomes U+FFFD.
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+    if (cp < 0x80) {
       out.push_back(static_cast<char>(cp));
     } else if (cp < 0x800) {
       out.push_back(static_cast<char>(0xC0 | (cp >> 6)));

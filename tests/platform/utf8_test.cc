@@ -55,3 +55,12 @@ TEST(FileStreamNames, OpensFilesWhoseNamesAreNotAscii) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Utf8, WhatUtf8CannotCarryBecomesReplacementCharacter) {
+  const wchar_t text[] = {L'a', static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0x110000), 0};
+  EXPECT_EQ(platform::WideToUtf8(text), "a\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+}  // namespace
