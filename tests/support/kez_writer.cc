@@ -126,32 +126,15 @@ void KezDocument::Truncate(std::uint64_t size) {
 
 // -------------------------------------------------------------------- stream
 
-KezStream::KezStream(const KezDocument& document) : m_pages(document.pages), m_size(document.Size()) {}
+KezStream::KezStream(const KezDocument& document)
+    : TestStream({}), m_pages(document.pages), m_size(document.Size()) {}
 
-HRESULT KezStream::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISequentialStream) || IsEqualIID(riid, IID_IStream)) {
-    AddRef();
-    *ppv = static_cast<IStream*>(this);
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
-
-HRESULT KezStream::Read(void* pv, ULONG cb, ULONG* pcbRead) {
-  ++readCalls;
-  if (pcbRead != nullptr) *pcbRead = 0;
-  if (failRead != S_OK) return failRead;
-  std::uint64_t n = cb;
-  if (maxReadChunk != 0) n = std::min<std::uint64_t>(n, maxReadChunk);
-  n = m_position >= m_size ? 0 : std::min<std::uint64_t>(n, m_size - m_position);
-  auto* out = static_cast<std::uint8_t*>(pv);
+void KezStream::CopyContent(std::uint64_t offset, std::uint8_t* out, std::uint64_t count) const {
   std::uint64_t done = 0;
-  while (done < n) {
-    const std::uint64_t at = m_position + done;
+  while (done < count) {
+    const std::uint64_t at = offset + done;
     const std::uint64_t o = at % kKezPageSize;
-    const std::uint64_t take = std::min<std::uint64_t>(kKezPageSize - o, n - done);
+    const std::uint64_t take = std::min<std::uint64_t>(kKezPageSize - o, count - done);
     auto it = m_pages.find(at / kKezPageSize);
     if (it == m_pages.end())
       std::memset(out + done, 0, take);
@@ -159,35 +142,6 @@ HRESULT KezStream::Read(void* pv, ULONG cb, ULONG* pcbRead) {
       std::memcpy(out + done, it->second.data() + o, take);
     done += take;
   }
-  m_position += n;
-  bytesRead += n;
-  if (pcbRead != nullptr) *pcbRead = static_cast<ULONG>(n);
-  return S_OK;
-}
-
-HRESULT KezStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) {
-  ++seekCalls;
-  if (failSeek != S_OK) return failSeek;
-  std::int64_t base = origin == STREAM_SEEK_SET   ? 0
-                      : origin == STREAM_SEEK_CUR ? static_cast<std::int64_t>(m_position)
-                      : origin == STREAM_SEEK_END ? static_cast<std::int64_t>(m_size)
-                                                  : -1;
-  if (base < 0) return STG_E_INVALIDFUNCTION;
-  const std::int64_t target = base + move.QuadPart;
-  if (target < 0) return STG_E_INVALIDFUNCTION;
-  m_position = static_cast<std::uint64_t>(target);
-  if (newPosition != nullptr) newPosition->QuadPart = m_position;
-  return S_OK;
-}
-
-HRESULT KezStream::Stat(STATSTG* stat, DWORD) {
-  ++statCalls;
-  if (failStat != S_OK) return failStat;
-  if (stat == nullptr) return STG_E_INVALIDPOINTER;
-  std::memset(stat, 0, sizeof(*stat));
-  stat->type = STGTY_STREAM;
-  stat->cbSize.QuadPart = m_size;
-  return S_OK;
 }
 
 // ------------------------------------------------------------------- builder

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/com.h"
+#include "support/test_stream.h"
 
 namespace kez::testing {
 
@@ -99,52 +100,19 @@ class KezDocument {
   std::vector<std::uint8_t>& PageFor(std::uint64_t offset);
 };
 
-// An IStream over a KezDocument's sparse pages (a copy; large declared sizes
-// cost nothing). Counts what is asked and fails on demand like TestStream;
-// reaching a reference count of zero does not delete it.
-class KezStream final : public IStream {
+// A TestStream over a KezDocument's sparse pages (a copy; large declared
+// sizes cost nothing; pages never written read as zeros).
+class KezStream final : public TestStream {
  public:
   explicit KezStream(const KezDocument& document);
 
-  HRESULT failRead = S_OK;
-  HRESULT failSeek = S_OK;
-  HRESULT failStat = S_OK;
-  ULONG maxReadChunk = 0;  // deliver at most this many bytes per Read (0: no limit)
-
-  std::uint64_t bytesRead = 0;
-  int readCalls = 0;
-  int seekCalls = 0;
-  int statCalls = 0;
-
-  LONG RefCount() const { return m_refCount; }
-  std::uint64_t Position() const { return m_position; }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_refCount); }
-  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--m_refCount); }
-  HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* pcbRead) override;
-  HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
-  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) override;
-  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
-  HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-    return STG_E_INVALIDFUNCTION;
-  }
-  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-    return STG_E_INVALIDFUNCTION;
-  }
-  HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD flags) override;
-  HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
+ protected:
+  std::uint64_t ContentSize() const override { return m_size; }
+  void CopyContent(std::uint64_t offset, std::uint8_t* out, std::uint64_t count) const override;
 
  private:
   std::map<std::uint64_t, std::vector<std::uint8_t>> m_pages;
   std::uint64_t m_size = 0;
-  std::uint64_t m_position = 0;
-  LONG m_refCount = 1;
 };
 
 // --- Low level: pages by vidx, laid out by the builder ----------------------

@@ -31,14 +31,18 @@ HRESULT TestStream::Read(void* pv, ULONG cb, ULONG* pcbRead) {
   if (failRead != S_OK) return failRead;
   std::uint64_t n = cb;
   if (maxReadChunk != 0) n = std::min<std::uint64_t>(n, maxReadChunk);
-  const std::uint64_t end = std::min<std::uint64_t>(m_data.size(), forbiddenFrom);
+  const std::uint64_t end = std::min<std::uint64_t>(ContentSize(), forbiddenFrom);
   if (m_position + n > end && m_position + n > forbiddenFrom && cb != 0) touchedForbidden = true;
   n = m_position >= end ? 0 : std::min<std::uint64_t>(n, end - m_position);
-  if (n != 0) std::memcpy(pv, m_data.data() + m_position, n);
+  if (n != 0) CopyContent(m_position, static_cast<std::uint8_t*>(pv), n);
   m_position += n;
   bytesRead += n;
   if (pcbRead != nullptr) *pcbRead = static_cast<ULONG>(n);
   return S_OK;
+}
+
+void TestStream::CopyContent(std::uint64_t offset, std::uint8_t* out, std::uint64_t count) const {
+  std::memcpy(out, m_data.data() + offset, count);
 }
 
 HRESULT TestStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) {
@@ -46,7 +50,7 @@ HRESULT TestStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPo
   if (failSeek != S_OK) return failSeek;
   std::int64_t base = origin == STREAM_SEEK_SET ? 0
                       : origin == STREAM_SEEK_CUR ? static_cast<std::int64_t>(m_position)
-                      : origin == STREAM_SEEK_END ? static_cast<std::int64_t>(m_data.size())
+                      : origin == STREAM_SEEK_END ? static_cast<std::int64_t>(ContentSize())
                                                   : -1;
   if (base < 0) return STG_E_INVALIDFUNCTION;
   const std::int64_t target = base + move.QuadPart;
@@ -62,7 +66,7 @@ HRESULT TestStream::Stat(STATSTG* stat, DWORD) {
   if (stat == nullptr) return STG_E_INVALIDPOINTER;
   std::memset(stat, 0, sizeof(*stat));
   stat->type = STGTY_STREAM;
-  stat->cbSize.QuadPart = m_data.size();
+  stat->cbSize.QuadPart = ContentSize();
   return S_OK;
 }
 

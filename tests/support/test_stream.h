@@ -9,9 +9,10 @@
 
 namespace kez::testing {
 
-class TestStream final : public IStream {
+class TestStream : public IStream {
  public:
   explicit TestStream(std::vector<std::uint8_t> data) : m_data(std::move(data)) {}
+  virtual ~TestStream() = default;
 
   // Fault switches: a non-zero HRESULT makes that call return it.
   HRESULT failRead = S_OK;
@@ -55,6 +56,11 @@ class TestStream final : public IStream {
   }
   HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD flags) override;
   HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
+
+ protected:
+  // The bytes behind the stream; other layouts (sparse pages) override both.
+  virtual std::uint64_t ContentSize() const { return m_data.size(); }
+  virtual void CopyContent(std::uint64_t offset, std::uint8_t* out, std::uint64_t count) const;
 
  private:
   std::vector<std::uint8_t> m_data;
