@@ -21,22 +21,11 @@
 #include "formats/packed/xml_nesting.h"
 #include "lumo/image.h"
 #include "support/test_stream.h"
+#include "support/xml_depth.h"
 
 namespace kez::fuzzing {
 
-// The element depth of the parsed tree, walked without recursion.
-inline std::size_t ParsedXmlDepth(const TiXmlDocument& document) {
-  std::size_t deepest = 0;
-  std::vector<std::pair<const TiXmlNode*, std::size_t>> pending = {{&document, 0}};
-  while (!pending.empty()) {
-    const auto [node, depth] = pending.back();
-    pending.pop_back();
-    deepest = std::max(deepest, depth);
-    for (const TiXmlNode* child = node->FirstChild(); child != nullptr; child = child->NextSibling())
-      pending.emplace_back(child, depth + (child->ToElement() != nullptr ? 1 : 0));
-  }
-  return deepest;
-}
+using kez::testing::ParsedXmlDepth;
 
 inline int PackedFuzzOne(const std::uint8_t* data, std::size_t size) {
   if (size >= 7 && std::memcmp(data, "kelpack", 7) == 0) {

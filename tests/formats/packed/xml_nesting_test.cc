@@ -11,28 +11,20 @@
 #include <vector>
 
 #include "packed_test_util.h"
+#include "support/xml_depth.h"
 
 namespace kez::testing {
 namespace {
 
 std::size_t Bound(const std::string& text) { return packed::XmlNestingBound(text.data(), text.size()); }
 
-// The element depth of what the parser built, walked without recursion. The
+// The element depth of what the parser built. The
 // text gets the zero padding the reader gives it.
 std::size_t ParsedDepth(const std::string& text) {
   const std::string padded = text + std::string(8, '\0');
   TiXmlDocument document;
   document.Parse(padded.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
-  std::size_t deepest = 0;
-  std::vector<std::pair<const TiXmlNode*, std::size_t>> pending = {{&document, 0}};
-  while (!pending.empty()) {
-    const auto [node, depth] = pending.back();
-    pending.pop_back();
-    deepest = std::max(deepest, depth);
-    for (const TiXmlNode* child = node->FirstChild(); child != nullptr; child = child->NextSibling())
-      pending.emplace_back(child, depth + (child->ToElement() != nullptr ? 1 : 0));
-  }
-  return deepest;
+  return ParsedXmlDepth(document);
 }
 
 struct BoundCase {
