@@ -28,7 +28,7 @@ std::uint32_t Over(std::uint32_t p, std::uint32_t c, std::uint32_t cov) {
 
 }  // namespace
 
-std::vector<std::uint32_t> PaintingLikePicture(int width, int height, std::uint32_t seed) {
+std::vector<std::uint32_t> PaintingLikePicture(int width, int height, std::uint32_t seed, int grain) {
   if (width <= 0 || height <= 0) return {};
   const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
   std::vector<std::uint32_t> px(w * h);
@@ -79,6 +79,17 @@ std::vector<std::uint32_t> PaintingLikePicture(int width, int height, std::uint3
         std::uint32_t& p = px[y * w + x];
         p = Over(p, colour, static_cast<std::uint32_t>(cov * 255));
       }
+    }
+  }
+  if (grain > 0) {
+    for (std::uint32_t& p : px) {
+      if (p >> 24 == 0) continue;
+      std::uint32_t out = p & 0xFF000000u;
+      for (int shift = 0; shift <= 16; shift += 8) {
+        const int c = static_cast<int>((p >> shift) & 255) + rng.Range(-grain, grain);
+        out |= static_cast<std::uint32_t>(std::clamp(c, 0, 255)) << shift;
+      }
+      p = out;
     }
   }
   return px;

@@ -10,8 +10,11 @@
 
 namespace kez::testing {
 
-// width x height pixels 0xAARRGGBB, rows from the top.
-std::vector<std::uint32_t> PaintingLikePicture(int width, int height, std::uint32_t seed);
+// width x height pixels 0xAARRGGBB, rows from the top. grain > 0 adds a
+// canvas texture: every colour channel of every visible pixel moves by up to
+// +-grain levels, as scanned or brushed paintings do. Without it the picture
+// is far more compressible than real ones.
+std::vector<std::uint32_t> PaintingLikePicture(int width, int height, std::uint32_t seed, int grain = 0);
 
 // Resizes image to width x height and fills it with PaintingLikePicture.
 // False when the image could not be sized.
