@@ -204,7 +204,9 @@ void AreaAverageNarrow(CImage32& dst, const CImage32& src, const std::vector<Spa
     middles[k] = c.count >= 2 ? static_cast<std::uint32_t>(c.count - 2) : 0;
     hasLast[k] = c.count >= 2 ? ~0u : 0u;
   }
-  const FootprintColumns shape{edgeW.data(), edgeW.data() + n, middles.data(), hasLast.data()};
+  std::int32_t widest = 0;
+  for (const Span& c : columns) widest = std::max(widest, c.count);
+  const FootprintColumns shape{edgeW.data(), edgeW.data() + n, middles.data(), hasLast.data(), widest};
   const ColumnSumsBuffer edgeBuffer(2 * n);
   const ColumnSums& first = edgeBuffer.sums;
   const ColumnSums last = Offset(first, n);

@@ -27,17 +27,27 @@ inline V RowCoverage4(V wFirst, V wLast, V middles, V hasLast, std::uint32_t wy)
              Mul16(middles, Splat(FloorWeight(255 * wy))));
 }
 
-#endif  // KEZ_RESAMPLE_VECTOR
+// Exact floor division by one divisor per lane; kSmall when every
+// dividend is below 2^31, which lets the cheaper form serve.
+template <bool kSmall>
+inline Reciprocal Inverse(V d) {
+  return kSmall ? NudgedReciprocalOf(d) : ReciprocalOf(d);
+}
+template <bool kSmall>
+inline V Divide(V n, const Reciprocal& r) {
+  return kSmall ? SmallQuotient(n, r) : Quotient(n, r);
+}
 
-}  // namespace
-
-void FinishRow(const ColumnSums& first, const ColumnSums& last, const std::uint32_t* middle,
-               const FootprintColumns& columns, const FootprintRows& rows, std::int32_t count, std::uint32_t* out) {
+// The vector loop over groups of four footprints; returns where it stopped.
+// kSmall: every sum is below 2^31 (footprints of at most 128 samples).
+template <bool kSmall>
+std::int32_t FinishGroups(const ColumnSums& first, const ColumnSums& last, const std::uint32_t* middle,
+                          const FootprintColumns& columns, const FootprintRows& rows, std::int32_t count,
+                          std::uint32_t* out) {
   std::int32_t k = 0;
-#if KEZ_RESAMPLE_VECTOR
   const V zero = Zero(), one = Splat(1);
   const V innerRows = Splat(rows.count >= 2 ? static_cast<std::uint32_t>(rows.count - 2) : 0);
-  for (; k + 4 <= count && !g_portableKernels; k += 4) {
+  for (; k + 4 <= count; k += 4) {
     const V hasLast = Load(columns.hasLast + k);
     const V a0 = Load(first.alpha0 + k);
     V a = Add(Load(first.a + k), And(hasLast, Load(last.a + k)));
@@ -57,7 +67,7 @@ void FinishRow(const ColumnSums& first, const ColumnSums& last, const std::uint3
     const V differs = Or(Load(first.differs + k), And(hasLast, lastDiffers));
     const V empty = Equal(a, zero);
     const V safeA = Or(a, And(empty, one));
-    const Reciprocal reciprocal = ReciprocalOf(safeA);
+    const Reciprocal reciprocal = Inverse<kSmall>(safeA);
 
     V alpha = a0;
     const V mixed = Select(Equal(differs, zero), zero, Select(empty, zero, Splat(~0u)));
@@ -69,13 +79,30 @@ void FinishRow(const ColumnSums& first, const ColumnSums& last, const std::uint3
         coverage = Add(coverage, RowCoverage4(wF, wL, middles, hasLast, rows.wLast));
         coverage = Add(coverage, Mul(RowCoverage4(wF, wL, middles, hasLast, 255), innerRows));
       }
-      alpha = Select(mixed, Quotient(Sub(ShiftLeft<8>(a), a), ReciprocalOf(coverage)), a0);
+      alpha = Select(mixed, Divide<kSmall>(Sub(ShiftLeft<8>(a), a), Inverse<kSmall>(coverage)), a0);
     }
     V p = ShiftLeft<24>(alpha);
-    p = Or(p, ShiftLeft<16>(Quotient(r, reciprocal)));
-    p = Or(p, ShiftLeft<8>(Quotient(g, reciprocal)));
-    p = Or(p, Quotient(b, reciprocal));
+    p = Or(p, ShiftLeft<16>(Divide<kSmall>(r, reciprocal)));
+    p = Or(p, ShiftLeft<8>(Divide<kSmall>(g, reciprocal)));
+    p = Or(p, Divide<kSmall>(b, reciprocal));
     v4::Store(out + k, Select(empty, zero, p));
+  }
+  return k;
+}
+
+#endif  // KEZ_RESAMPLE_VECTOR
+
+}  // namespace
+
+void FinishRow(const ColumnSums& first, const ColumnSums& last, const std::uint32_t* middle,
+               const FootprintColumns& columns, const FootprintRows& rows, std::int32_t count, std::uint32_t* out) {
+  std::int32_t k = 0;
+#if KEZ_RESAMPLE_VECTOR
+  if (!g_portableKernels) {
+    // 128 samples of at most 255 x 65 025 stay below 2^31.
+    const bool small = static_cast<std::int64_t>(columns.widest) * rows.count <= 128;
+    k = small ? FinishGroups<true>(first, last, middle, columns, rows, count, out)
+              : FinishGroups<false>(first, last, middle, columns, rows, count, out);
   }
 #endif
   for (; k < count; ++k) {

@@ -16,6 +16,7 @@ struct FootprintColumns {
   const std::uint32_t* wLast;
   const std::uint32_t* middles;
   const std::uint32_t* hasLast;
+  std::int32_t widest;  // the most columns of any footprint
 };
 
 // Vertical shape of the row's footprints: row count and the weights of the

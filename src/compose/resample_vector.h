@@ -96,6 +96,20 @@ inline V Quotient(V n, const Reciprocal& r) {
                             _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(hi, r.hi), nudge)));
 }
 
+// The same floor for n < 2^31 with the nudge folded into the reciprocal:
+// r = (1 + 2^-33) / d rounded, so n x r lies in [n / d, n / d + 2^-24] (two
+// roundings of 2^-53 each cannot undo a factor of 1 + 2^-33, and
+// n / d x 2^-32 < 256 x 2^-32), which is below floor(n / d) + 1 - 1 / d +
+// 2^-24 < floor(n / d) + 1 because d < 2^24.
+inline Reciprocal NudgedReciprocalOf(V d) {
+  const __m128d one = _mm_set1_pd(1.0 + 0x1p-33);
+  return {_mm_div_pd(one, _mm_cvtepi32_pd(d)), _mm_div_pd(one, _mm_cvtepi32_pd(_mm_shuffle_epi32(d, 0xEE)))};
+}
+inline V SmallQuotient(V n, const Reciprocal& r) {
+  return _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_mul_pd(_mm_cvtepi32_pd(n), r.lo)),
+                            _mm_cvttpd_epi32(_mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(n, 0xEE)), r.hi)));
+}
+
 #else  // NEON
 
 using V = uint32x4_t;
@@ -158,6 +172,10 @@ inline V Quotient(V n, const Reciprocal& r) {
   q = vaddq_u32(q, Negative(rem));
   return vsubq_u32(q, Negative(vsubq_u32(vsubq_u32(r.d, vdupq_n_u32(1)), rem)));
 }
+
+// Below 2^31 the general form is already as cheap as it gets.
+inline Reciprocal NudgedReciprocalOf(V d) { return ReciprocalOf(d); }
+inline V SmallQuotient(V n, const Reciprocal& r) { return Quotient(n, r); }
 
 #endif
 

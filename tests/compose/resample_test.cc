@@ -322,6 +322,13 @@ TEST(ResampleQuotientTest, FloorOfEveryQuotientIsExact) {
         ASSERT_EQ(out[2], 0u);
         ASSERT_EQ(out[3], n / d) << n << " / " << d;
         ++checked;
+        if (n >= 0x80000000u) continue;
+        // Dividends below 2^31 have their own, cheaper form.
+        v4::Store(out, v4::SmallQuotient(lanes, v4::NudgedReciprocalOf(v4::Make(d, 1, d, d))));
+        ASSERT_EQ(out[0], n / d) << n << " / " << d << " (small)";
+        ASSERT_EQ(out[1], n32 & 255) << n << " / 1 (small)";
+        ASSERT_EQ(out[2], 0u);
+        ASSERT_EQ(out[3], n / d) << n << " / " << d << " (small)";
       }
     }
   }
@@ -356,11 +363,14 @@ TEST_P(ResampleKernelsTest, SolidColoursStayExact) {
 
 TEST_P(ResampleKernelsTest, FootprintsAroundTheLimitOf32BitSums) {
   // 15 x 15 steps give footprints of 256 samples (the most that 32-bit sums
-  // take), 16 x 16 steps 289 samples (64-bit sums); white at full alpha
-  // drives the sums closest to 2^32.
+  // take), 16 x 16 steps 289 samples (64-bit sums); 7 x 15 steps give 128
+  // (the most whose sums stay below 2^31) and 7.5 x 15 up to 144. White at
+  // full alpha drives the sums closest to those limits.
   Lcg rng(14);
-  for (const auto& [sw, sh, dw, dh] : {std::array<int, 4>{240, 240, 16, 16}, std::array<int, 4>{256, 256, 16, 16},
-                                       std::array<int, 4>{241, 239, 16, 16}, std::array<int, 4>{3840, 16, 256, 1}}) {
+  for (const auto& [sw, sh, dw, dh] :
+       {std::array<int, 4>{240, 240, 16, 16}, std::array<int, 4>{256, 256, 16, 16},
+        std::array<int, 4>{241, 239, 16, 16}, std::array<int, 4>{3840, 16, 256, 1},
+        std::array<int, 4>{112, 240, 16, 16}, std::array<int, 4>{120, 240, 16, 16}}) {
     const Pixels px = RandomPixels(sw, sh, rng);
     ASSERT_EQ(ResampleVia(px, sw, sh, dw, dh), ReferenceResample(px, sw, sh, dw, dh))
         << sw << "x" << sh << " -> " << dw << "x" << dh;
