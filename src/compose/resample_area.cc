@@ -6,6 +6,7 @@
 
 #include "compose/resample_columns.h"
 #include "compose/resample_finish.h"
+#include "compose/resample_whole.h"
 
 namespace lumo::resample {
 namespace {
@@ -166,6 +167,51 @@ void AreaAverageWide(CImage32& dst, const CImage32& src, const std::vector<Span>
   }
 }
 
+// One destination pixel sample by sample, as the rule reads: the few
+// pixels a row's faster loops leave over.
+std::uint32_t AveragePixel(const std::uint32_t* const* rows, const Span& r, const Span& c) {
+  if (c.count == 0 || r.count == 0) return 0;
+  const std::uint32_t alpha0 = rows[0][c.first] >> 24;
+  bool uniform = true;
+  Sums s;
+  std::uint64_t coverage = 0;
+  for (std::int32_t t = 0; t < r.count; ++t) {
+    const bool edgeRow = t == 0 || t == r.count - 1;
+    const std::uint32_t wy = t == 0 ? r.wFirst : t == r.count - 1 ? r.wLast : 255;
+    for (std::int32_t i = 0; i < c.count; ++i) {
+      const bool edgeColumn = i == 0 || i == c.count - 1;
+      const std::uint32_t wx = i == 0 ? c.wFirst : i == c.count - 1 ? c.wLast : 255;
+      const std::uint32_t p = rows[t][c.first + i];
+      uniform = uniform && p >> 24 == alpha0;
+      const std::uint32_t w = edgeRow || edgeColumn ? FloorWeight(wx * wy) : 65025;
+      coverage += w;
+      AddSample(s, p, edgeRow || edgeColumn ? EdgeAlphaWeight(p >> 24, w) : (p >> 24) * 255);
+    }
+  }
+  if (s.a == 0) return 0;
+  const std::uint64_t alpha = uniform ? alpha0 : s.a * 255 / coverage;
+  return static_cast<std::uint32_t>(alpha << 24 | (s.r / s.a) << 16 | (s.g / s.a) << 8 | s.b / s.a);
+}
+
+// Whole-number horizontal ratios: four footprints at a time straight from
+// the source rows, the row's last few pixels one by one.
+void AreaAverageWholeRatio(CImage32& dst, const CImage32& src, const std::vector<Span>& columns,
+                           std::int32_t columnsEach, std::int64_t stepY) {
+  const std::int32_t dw = dst.m_width;
+  // Every footprint but the last of a row has the regular shape.
+  const std::int32_t groups = (dw - 1) / 4;
+  std::vector<const std::uint32_t*> rows;
+  std::vector<std::uint32_t> zeroRow;
+  for (std::int32_t j = 0; j < dst.m_height; ++j) {
+    std::uint32_t* out = dst.RowAddress(j);
+    if (out == nullptr) continue;
+    const Span rs = Footprint(stepY, src.m_height, j);
+    FetchRows(src, rs, rows, zeroRow);
+    WholeRatioRow(RowFootprint{rows.data(), rs.count, rs.wFirst, rs.wLast}, columnsEach, groups, out);
+    for (std::int32_t k = 4 * groups; k < dw; ++k) out[k] = AveragePixel(rows.data(), rs, columns[k]);
+  }
+}
+
 // Storage behind a ColumnSums for n columns.
 struct ColumnSumsBuffer {
   explicit ColumnSumsBuffer(std::size_t n) : data(6 * n) {
@@ -265,7 +311,10 @@ void AreaAverage(CImage32& dst, const CImage32& src, std::int64_t stepX, std::in
     tallest = std::max<std::int64_t>(tallest, rowCount);
     empty = empty || rowCount == 0;
   }
-  if (!empty && widest * tallest <= kNarrowSamples) {
+  const std::int32_t columnsEach = WholeRatioColumns(stepX);
+  if (!empty && widest * tallest <= kNarrowSamples && columnsEach != 0) {
+    AreaAverageWholeRatio(dst, src, columns, columnsEach, stepY);
+  } else if (!empty && widest * tallest <= kNarrowSamples) {
     AreaAverageNarrow(dst, src, columns, stepY);
   } else {
     AreaAverageWide(dst, src, columns, stepY);

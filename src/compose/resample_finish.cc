@@ -27,17 +27,6 @@ inline V RowCoverage4(V wFirst, V wLast, V middles, V hasLast, std::uint32_t wy)
              Mul16(middles, Splat(FloorWeight(255 * wy))));
 }
 
-// Exact floor division by one divisor per lane; kSmall when every
-// dividend is below 2^31, which lets the cheaper form serve.
-template <bool kSmall>
-inline Reciprocal Inverse(V d) {
-  return kSmall ? NudgedReciprocalOf(d) : ReciprocalOf(d);
-}
-template <bool kSmall>
-inline V Divide(V n, const Reciprocal& r) {
-  return kSmall ? SmallQuotient(n, r) : Quotient(n, r);
-}
-
 // The vector loop over groups of four footprints; returns where it stopped.
 // kSmall: every sum is below 2^31 (footprints of at most 128 samples).
 template <bool kSmall>

@@ -56,6 +56,18 @@ inline void Transpose(V& r0, V& r1, V& r2, V& r3) {
   r3 = _mm_unpackhi_epi64(t2, t3);
 }
 
+// Lanes 0 and 2 of a, then of b; and lanes 1 and 3.
+inline V EvenLanes(V a, V b) {
+  return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
+}
+inline V OddLanes(V a, V b) {
+  return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(3, 1, 3, 1)));
+}
+// Lanes 1 to 3 of v, then next.
+inline V ShiftIn(V v, std::uint32_t next) {
+  return _mm_or_si128(_mm_srli_si128(v, 4), _mm_slli_si128(_mm_cvtsi32_si128(static_cast<int>(next)), 12));
+}
+
 // Lane masks; values compared are below 2^31.
 inline V Equal(V a, V b) { return _mm_cmpeq_epi32(a, b); }
 inline V Less(V a, V b) { return _mm_cmplt_epi32(a, b); }
@@ -146,6 +158,10 @@ inline void Transpose(V& r0, V& r1, V& r2, V& r3) {
   r3 = vcombine_u32(vget_high_u32(t0.val[1]), vget_high_u32(t1.val[1]));
 }
 
+inline V EvenLanes(V a, V b) { return vuzpq_u32(a, b).val[0]; }
+inline V OddLanes(V a, V b) { return vuzpq_u32(a, b).val[1]; }
+inline V ShiftIn(V v, std::uint32_t next) { return vextq_u32(v, vdupq_n_u32(next), 1); }
+
 inline V Equal(V a, V b) { return vceqq_u32(a, b); }
 inline V Less(V a, V b) { return vcltq_u32(a, b); }
 inline bool Any(V mask) { return vmaxvq_u32(mask) != 0; }
@@ -178,6 +194,17 @@ inline Reciprocal NudgedReciprocalOf(V d) { return ReciprocalOf(d); }
 inline V SmallQuotient(V n, const Reciprocal& r) { return Quotient(n, r); }
 
 #endif
+
+// Exact floor division by one divisor per lane; kSmall when every dividend
+// is below 2^31, which lets the cheaper form serve.
+template <bool kSmall>
+inline Reciprocal Inverse(V d) {
+  return kSmall ? NudgedReciprocalOf(d) : ReciprocalOf(d);
+}
+template <bool kSmall>
+inline V Divide(V n, const Reciprocal& r) {
+  return kSmall ? SmallQuotient(n, r) : Quotient(n, r);
+}
 
 }  // namespace lumo::resample::v4
 #endif  // KEZ_RESAMPLE_VECTOR

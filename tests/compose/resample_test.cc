@@ -438,5 +438,30 @@ TEST_P(ResampleKernelsTest, RandomSizesMatchReference) {
   }
 }
 
+// Whole-number horizontal ratios run four footprints per vector straight
+// from the source rows and finish each row's last pixels one by one: every
+// width that takes them, row counts from one (vertical enlargement) to the
+// most that 32-bit sums take, and widths leaving 0 to 3 pixels over.
+TEST_P(ResampleKernelsTest, WholeNumberColumnRatiosMatchReference) {
+  Lcg rng(31);
+  for (int n : {2, 3, 4, 8, 12}) {
+    for (int dw : {1, 2, 4, 5, 6, 7, 8, 9, 16, 19}) {
+      for (const auto& [sh, dh] : {std::array<int, 2>{5, 9}, std::array<int, 2>{7, 7}, std::array<int, 2>{40, 10},
+                                   std::array<int, 2>{41, 3}, std::array<int, 2>{19, 1}, std::array<int, 2>{256 / (n + 1), 1}}) {
+        const int sw = n * dw;
+        const Pixels px = RandomPixels(sw, sh, rng);
+        ASSERT_EQ(ResampleVia(px, sw, sh, dw, dh), ReferenceResample(px, sw, sh, dw, dh))
+            << sw << "x" << sh << " -> " << dw << "x" << dh;
+        // Opaque white and a pixel just below drive the sums to their top.
+        Pixels bright = px;
+        for (std::uint32_t& p : bright) p |= 0xFF000000u | (rng.Range(0, 7) == 0 ? 0 : 0xFFFFFF);
+        bright[rng.Range(0, sw * sh - 1)] = 0xFEFFFFFFu;
+        ASSERT_EQ(ResampleVia(bright, sw, sh, dw, dh), ReferenceResample(bright, sw, sh, dw, dh))
+            << "bright " << sw << "x" << sh << " -> " << dw << "x" << dh;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace lumo

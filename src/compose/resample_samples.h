@@ -1,0 +1,117 @@
+// Weighting one sample per lane, shared by the resampler's vector loops.
+// Internal to the resampler.
+#pragma once
+
+#include <cstdint>
+
+#include "compose/resample_vector.h"
+
+#if KEZ_RESAMPLE_VECTOR
+namespace lumo::resample {
+
+using namespace v4;
+
+// A fully covered source pixel weighs 255 x 255.
+constexpr std::uint32_t kFullWeight = 65025;
+
+// Four lanes of sums, one register per quantity.
+struct Sums4 {
+  V b = Zero(), g = Zero(), r = Zero(), a = Zero();
+};
+
+inline V Byte0(V p) { return And(p, Splat(0xFF)); }
+inline V Byte1(V p) { return And(ShiftRight<8>(p), Splat(0xFF)); }
+inline V Byte2(V p) { return And(ShiftRight<16>(p), Splat(0xFF)); }
+inline V Alpha(V p) { return ShiftRight<24>(p); }
+
+// EdgeAlphaWeight on four lanes (alpha <= 255, m <= 65 025).
+inline V EdgeAlphaWeights(V alpha, V m) {
+  const V x = Add(Mul16(alpha, m), Splat(1));
+  return ShiftRight<8>(Add(x, ShiftRight<8>(x)));
+}
+
+// FloorWeight of wx x wy (both <= 255, so the product fits 16 bits).
+inline V FloorWeights(V wx, V wy) {
+  const V w = MulSmall(wx, wy);
+  const V floor = Splat(255);
+  return Select(Less(w, floor), floor, w);
+}
+
+// acc += aw x (B, G, R, 1) for weights below 2^16.
+inline void AddWeighted(V p, V aw, Sums4& acc) {
+  acc.b = Add(acc.b, Mul16(aw, Byte0(p)));
+  acc.g = Add(acc.g, Mul16(aw, Byte1(p)));
+  acc.r = Add(acc.r, Mul16(aw, Byte2(p)));
+  acc.a = Add(acc.a, aw);
+}
+
+// acc += alpha x (B, G, R, 1): products of two bytes fit 16 bits.
+inline void AddAlphaWeighted(V p, V alpha, Sums4& acc) {
+  acc.b = Add(acc.b, MulSmall(alpha, Byte0(p)));
+  acc.g = Add(acc.g, MulSmall(alpha, Byte1(p)));
+  acc.r = Add(acc.r, MulSmall(alpha, Byte2(p)));
+  acc.a = Add(acc.a, alpha);
+}
+
+// 255 x v as (v << 8) - v.
+inline V Times255(V v) { return Sub(ShiftLeft<8>(v), v); }
+
+// How the samples of a row weigh. Whole-number ratios give two edge weights
+// everywhere, and both have cheaper forms with the same sums: w = 255 (a
+// sample that barely or not at all reaches into the footprint, raised to
+// the floor) has aw = alpha exactly, and w = 65 025 (a fully covered edge
+// sample) has aw = 255 x alpha, less one for alpha >= 2. Inner samples of
+// middle columns have aw = 255 x alpha.
+enum class Weight { General, Floor, Full, Inner };
+
+inline Weight KindOf(std::uint32_t m) {
+  return m == 255 ? Weight::Floor : m == kFullWeight ? Weight::Full : Weight::General;
+}
+
+// Sample sums in two parts: `edge` weighted by aw, `full` by alpha and
+// counted 255 times. The corrections of full-weight edge samples may take
+// `edge` below zero; the sum of both parts is exact all the same, because it
+// lies below 2^32 and lane arithmetic wraps modulo 2^32.
+struct SplitSums4 {
+  Sums4 edge, full;
+};
+
+inline void AddSamples(Weight kind, V p, V alpha, V m, SplitSums4& acc) {
+  switch (kind) {
+    case Weight::Floor:
+      AddAlphaWeighted(p, alpha, acc.edge);
+      break;
+    case Weight::Inner:
+      AddAlphaWeighted(p, alpha, acc.full);
+      break;
+    case Weight::Full: {
+      AddAlphaWeighted(p, alpha, acc.full);
+      // All ones where alpha >= 2: take one of each channel off, and one
+      // (adding -1) off the weight.
+      const V above = Negative(Sub(Splat(1), alpha));
+      acc.edge.b = Sub(acc.edge.b, And(above, Byte0(p)));
+      acc.edge.g = Sub(acc.edge.g, And(above, Byte1(p)));
+      acc.edge.r = Sub(acc.edge.r, And(above, Byte2(p)));
+      acc.edge.a = Add(acc.edge.a, above);
+      break;
+    }
+    case Weight::General:
+      AddWeighted(p, EdgeAlphaWeights(alpha, m), acc.edge);
+      break;
+  }
+}
+
+// The kind as a template argument, for loops that must carry no choice.
+template <Weight Kind>
+inline void AddSamplesOf(V p, V alpha, V m, SplitSums4& acc) {
+  AddSamples(Kind, p, alpha, m, acc);
+}
+
+// The exact sums of both parts.
+inline Sums4 Total(const SplitSums4& s) {
+  return {Add(s.edge.b, Times255(s.full.b)), Add(s.edge.g, Times255(s.full.g)), Add(s.edge.r, Times255(s.full.r)),
+          Add(s.edge.a, Times255(s.full.a))};
+}
+
+}  // namespace lumo::resample
+#endif  // KEZ_RESAMPLE_VECTOR
