@@ -194,12 +194,13 @@ std::uint32_t AveragePixel(const std::uint32_t* const* rows, const Span& r, cons
 }
 
 // Whole-number horizontal ratios: four footprints at a time straight from
-// the source rows, the row's last few pixels one by one.
+// the source rows, the row's last pixel (and all of rows under five) one by
+// one.
 void AreaAverageWholeRatio(CImage32& dst, const CImage32& src, const std::vector<Span>& columns,
                            std::int32_t columnsEach, std::int64_t stepY) {
   const std::int32_t dw = dst.m_width;
   // Every footprint but the last of a row has the regular shape.
-  const std::int32_t groups = (dw - 1) / 4;
+  const std::int32_t regular = dw - 1 >= 4 ? dw - 1 : 0;
   std::vector<const std::uint32_t*> rows;
   std::vector<std::uint32_t> zeroRow;
   for (std::int32_t j = 0; j < dst.m_height; ++j) {
@@ -207,8 +208,8 @@ void AreaAverageWholeRatio(CImage32& dst, const CImage32& src, const std::vector
     if (out == nullptr) continue;
     const Span rs = Footprint(stepY, src.m_height, j);
     FetchRows(src, rs, rows, zeroRow);
-    WholeRatioRow(RowFootprint{rows.data(), rs.count, rs.wFirst, rs.wLast}, columnsEach, groups, out);
-    for (std::int32_t k = 4 * groups; k < dw; ++k) out[k] = AveragePixel(rows.data(), rs, columns[k]);
+    if (regular != 0) WholeRatioRow(RowFootprint{rows.data(), rs.count, rs.wFirst, rs.wLast}, columnsEach, regular, out);
+    for (std::int32_t k = regular; k < dw; ++k) out[k] = AveragePixel(rows.data(), rs, columns[k]);
   }
 }
 

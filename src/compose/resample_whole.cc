@@ -73,8 +73,11 @@ std::uint32_t RowCoverage(std::int32_t n, std::uint32_t wy) {
   return static_cast<std::uint32_t>(n) * FloorWeight(255 * wy) + 255;
 }
 
+// Pixels [0, count): groups of four from the left, and when count is not a
+// multiple of four one more group ending at count (overlapping the one
+// before it, whose pixels come out the same).
 template <int N, bool kSmall>
-void Groups(const RowFootprint& rows, std::int32_t groups, std::uint32_t* out) {
+void Groups(const RowFootprint& rows, std::int32_t count, std::uint32_t* out) {
   const std::uint32_t mFirst = FloorWeight(255 * rows.wFirst), mLast = FloorWeight(255 * rows.wLast);
   // Every footprint has the same coverage, for the alpha of mixed ones.
   std::uint32_t coverage = RowCoverage(N, rows.wFirst);
@@ -83,8 +86,9 @@ void Groups(const RowFootprint& rows, std::int32_t groups, std::uint32_t* out) {
   }
   const Reciprocal byCoverage = Inverse<kSmall>(Splat(coverage));
   const V zero = Zero(), one = Splat(1), unused = Zero();
-  for (std::int32_t g = 0; g < groups; ++g) {
-    const std::size_t base = 4 * static_cast<std::size_t>(N) * static_cast<std::size_t>(g);
+  for (std::int32_t k = 0; k < count; k += 4) {
+    if (k + 4 > count) k = count - 4;
+    const std::size_t base = static_cast<std::size_t>(N) * static_cast<std::size_t>(k);
     SplitSums4 acc;
     V cols[N + 1];
     V a0 = zero, diff = zero;
@@ -109,17 +113,17 @@ void Groups(const RowFootprint& rows, std::int32_t groups, std::uint32_t* out) {
     p = Or(p, ShiftLeft<16>(Divide<kSmall>(s.r, byWeight)));
     p = Or(p, ShiftLeft<8>(Divide<kSmall>(s.g, byWeight)));
     p = Or(p, Divide<kSmall>(s.b, byWeight));
-    v4::Store(out + 4 * g, Select(empty, zero, p));
+    v4::Store(out + k, Select(empty, zero, p));
   }
 }
 
 template <int N>
-void Row(const RowFootprint& rows, std::int32_t groups, std::uint32_t* out) {
+void Row(const RowFootprint& rows, std::int32_t count, std::uint32_t* out) {
   // 128 samples of at most 255 x 65 025 stay below 2^31.
   if ((N + 1) * rows.count <= 128) {
-    Groups<N, true>(rows, groups, out);
+    Groups<N, true>(rows, count, out);
   } else {
-    Groups<N, false>(rows, groups, out);
+    Groups<N, false>(rows, count, out);
   }
 }
 
@@ -137,22 +141,22 @@ std::int32_t WholeRatioColumns(std::int64_t stepX) {
 #endif
 }
 
-void WholeRatioRow(const RowFootprint& rows, std::int32_t columns, std::int32_t groups, std::uint32_t* out) {
+void WholeRatioRow(const RowFootprint& rows, std::int32_t columns, std::int32_t count, std::uint32_t* out) {
 #if KEZ_RESAMPLE_VECTOR
   switch (columns) {
     case 2:
-      return Row<2>(rows, groups, out);
+      return Row<2>(rows, count, out);
     case 4:
-      return Row<4>(rows, groups, out);
+      return Row<4>(rows, count, out);
     case 8:
-      return Row<8>(rows, groups, out);
+      return Row<8>(rows, count, out);
     case 12:
-      return Row<12>(rows, groups, out);
+      return Row<12>(rows, count, out);
     default:
       return;
   }
 #else
-  (void)rows, (void)columns, (void)groups, (void)out;
+  (void)rows, (void)columns, (void)count, (void)out;
 #endif
 }
 

@@ -24,10 +24,10 @@ struct RowFootprint {
   std::uint32_t wLast;
 };
 
-// Destination pixels [0, 4 x groups) of one row for WholeRatioColumns(step)
-// = columns: pixel k averages source columns columns x k (fully covered) to
-// columns x (k + 1) (floor weight), which must all exist. Footprints have at
-// most 256 samples.
-void WholeRatioRow(const RowFootprint& rows, std::int32_t columns, std::int32_t groups, std::uint32_t* out);
+// Destination pixels [0, count) of one row, count >= 4, for
+// WholeRatioColumns(step) = columns: pixel k averages source columns
+// columns x k (fully covered) to columns x (k + 1) (floor weight), which must
+// all exist. Footprints have at most 256 samples.
+void WholeRatioRow(const RowFootprint& rows, std::int32_t columns, std::int32_t count, std::uint32_t* out);
 
 }  // namespace lumo::resample
