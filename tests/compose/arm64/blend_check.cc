@@ -1,5 +1,5 @@
 // The blend rows on ARM64 (the NEON paths), run under emulation by
-// scripts/check-blend-arm64: a seeded sweep of every mode number against the
+// scripts/check-arm64: a seeded sweep of every mode number against the
 // plain reference, and the hue-family checksum of colour_test.cc, which must
 // be the same value as on x86-64.
 #include <cstdint>
