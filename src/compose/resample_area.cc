@@ -6,6 +6,7 @@
 
 #include "compose/resample_columns.h"
 #include "compose/resample_finish.h"
+#include "compose/resample_pairs.h"
 #include "compose/resample_whole.h"
 
 namespace lumo::resample {
@@ -213,6 +214,32 @@ void AreaAverageWholeRatio(CImage32& dst, const CImage32& src, const std::vector
   }
 }
 
+// Footprints of one or two columns: every pixel in one pass over its rows.
+void AreaAverageColumnPairs(CImage32& dst, const CImage32& src, const std::vector<Span>& columns,
+                            std::int64_t stepY) {
+  const std::size_t n = columns.size();
+  std::vector<std::int32_t> first(n), last(n);
+  std::vector<std::uint32_t> wFirst(n), wLast(n), lastMask(n);
+  for (std::size_t k = 0; k < n; ++k) {
+    const Span& c = columns[k];
+    first[k] = c.first;
+    last[k] = c.first + c.count - 1;
+    wFirst[k] = c.wFirst;
+    wLast[k] = c.wLast;
+    lastMask[k] = c.count == 2 ? ~0u : 0u;
+  }
+  const ColumnPairs pairs{first.data(), last.data(), wFirst.data(), wLast.data(), lastMask.data()};
+  std::vector<const std::uint32_t*> rows;
+  std::vector<std::uint32_t> zeroRow;
+  for (std::int32_t j = 0; j < dst.m_height; ++j) {
+    std::uint32_t* out = dst.RowAddress(j);
+    if (out == nullptr) continue;
+    const Span rs = Footprint(stepY, src.m_height, j);
+    FetchRows(src, rs, rows, zeroRow);
+    ColumnPairsRow(RowFootprint{rows.data(), rs.count, rs.wFirst, rs.wLast}, pairs, dst.m_width, out);
+  }
+}
+
 // Storage behind a ColumnSums for n columns.
 struct ColumnSumsBuffer {
   explicit ColumnSumsBuffer(std::size_t n) : data(6 * n) {
@@ -315,6 +342,8 @@ void AreaAverage(CImage32& dst, const CImage32& src, std::int64_t stepX, std::in
   const std::int32_t columnsEach = WholeRatioColumns(stepX);
   if (!empty && widest * tallest <= kNarrowSamples && columnsEach != 0) {
     AreaAverageWholeRatio(dst, src, columns, columnsEach, stepY);
+  } else if (!empty && widest <= 2 && tallest <= kNarrowSamples / 2 && dw >= 4 && ColumnPairsApply(stepX)) {
+    AreaAverageColumnPairs(dst, src, columns, stepY);
   } else if (!empty && widest * tallest <= kNarrowSamples) {
     AreaAverageNarrow(dst, src, columns, stepY);
   } else {

@@ -383,5 +383,26 @@ TEST_P(ResampleKernelsTest, WholeNumberColumnRatiosMatchReference) {
   }
 }
 
+// Footprints of one or two columns (enlargements across, or equal widths)
+// are summed pixel by pixel in one pass: widths leaving 0 to 3 pixels over,
+// row counts from one to past the most whose sums stay below 2^31.
+TEST_P(ResampleKernelsTest, OneOrTwoColumnFootprintsMatchReference) {
+  Lcg rng(37);
+  for (const auto& [sw, sh, dw, dh] :
+       {std::array<int, 4>{100, 100, 256, 256}, std::array<int, 4>{3, 2, 4, 5}, std::array<int, 4>{5, 9, 13, 4},
+        std::array<int, 4>{37, 50, 37, 20}, std::array<int, 4>{16, 3, 16, 2}, std::array<int, 4>{7, 1, 9, 1},
+        std::array<int, 4>{6, 640, 7, 9}, std::array<int, 4>{6, 640, 11, 5}, std::array<int, 4>{9, 300, 10, 1},
+        std::array<int, 4>{2, 7, 255, 3}, std::array<int, 4>{41, 41, 42, 43}}) {
+    const Pixels px = RandomPixels(sw, sh, rng);
+    ASSERT_EQ(ResampleVia(px, sw, sh, dw, dh), ReferenceResample(px, sw, sh, dw, dh))
+        << sw << "x" << sh << " -> " << dw << "x" << dh;
+    Pixels bright = px;
+    for (std::uint32_t& p : bright) p |= 0xFF000000u | (rng.Range(0, 7) == 0 ? 0 : 0xFFFFFF);
+    bright[rng.Range(0, sw * sh - 1)] = 0xFEFFFFFFu;
+    ASSERT_EQ(ResampleVia(bright, sw, sh, dw, dh), ReferenceResample(bright, sw, sh, dw, dh))
+        << "bright " << sw << "x" << sh << " -> " << dw << "x" << dh;
+  }
+}
+
 }  // namespace
 }  // namespace lumo

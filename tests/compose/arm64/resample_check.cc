@@ -58,6 +58,10 @@ int main() {
     const int sw = rng.Range(1, 120), sh = rng.Range(1, 120);
     sizes.push_back({sw, sh, rng.Range(1, 2 * sw + 2), rng.Range(1, 2 * sh + 2)});
   }
+  for (const auto& pair : {std::array<int, 4>{37, 50, 37, 20}, std::array<int, 4>{6, 640, 7, 9},
+                           std::array<int, 4>{41, 41, 42, 43}, std::array<int, 4>{2, 7, 255, 3}}) {
+    sizes.push_back(pair);
+  }
   for (int n : {2, 4, 8, 12}) {
     for (int dw : {4, 5, 6, 7, 9}) sizes.push_back({n * dw, 41, dw, 3});
   }

@@ -1,0 +1,80 @@
+#include "compose/resample_pairs.h"
+
+#include "compose/resample_columns.h"
+#include "compose/resample_samples.h"
+
+namespace lumo::resample {
+
+#if KEZ_RESAMPLE_VECTOR
+namespace {
+
+inline V Gather(const std::uint32_t* row, const std::int32_t* xs) {
+  return Make(row[xs[0]], row[xs[1]], row[xs[2]], row[xs[3]]);
+}
+
+template <bool kSmall>
+void Groups(const RowFootprint& rows, const ColumnPairs& columns, std::int32_t count, std::uint32_t* out) {
+  const V zero = Zero(), one = Splat(1);
+  for (std::int32_t k = 0; k < count; k += 4) {
+    // A last group overlapping the one before it gives the same pixels.
+    if (k + 4 > count) k = count - 4;
+    const V wFirst = Load(columns.wFirst + k);
+    const V lastMask = Load(columns.lastMask + k);
+    const V wLast = And(Load(columns.wLast + k), lastMask);
+    Sums4 s;
+    V coverage = zero, a0 = zero, diff = zero;
+    for (std::int32_t t = 0; t < rows.count; ++t) {
+      const std::uint32_t wy = t == 0 ? rows.wFirst : t == rows.count - 1 ? rows.wLast : 255;
+      const V y = Splat(wy);
+      // Every sample is an edge sample. A one-column footprint's second
+      // sample gets weight 0, whose alpha weight is 0 too.
+      const V mFirst = FloorWeights(wFirst, y);
+      const V mLast = And(FloorWeights(wLast, y), lastMask);
+      const V p = Gather(rows.rows[t], columns.first + k);
+      const V q = Gather(rows.rows[t], columns.last + k);
+      const V alphaP = Alpha(p), alphaQ = Alpha(q);
+      if (t == 0) a0 = alphaP;
+      diff = Or(diff, Or(Xor(alphaP, a0), And(Xor(alphaQ, a0), lastMask)));
+      AddWeighted(p, EdgeAlphaWeights(alphaP, mFirst), s);
+      AddWeighted(q, EdgeAlphaWeights(alphaQ, mLast), s);
+      coverage = Add(coverage, Add(mFirst, mLast));
+    }
+    const V empty = Equal(s.a, zero);
+    const Reciprocal byWeight = Inverse<kSmall>(Or(s.a, And(empty, one)));
+    V alpha = a0;
+    const V mixed = Select(Equal(diff, zero), zero, Select(empty, zero, Splat(~0u)));
+    if (Any(mixed)) alpha = Select(mixed, Divide<kSmall>(Times255(s.a), Inverse<kSmall>(coverage)), a0);
+    V px = ShiftLeft<24>(alpha);
+    px = Or(px, ShiftLeft<16>(Divide<kSmall>(s.r, byWeight)));
+    px = Or(px, ShiftLeft<8>(Divide<kSmall>(s.g, byWeight)));
+    px = Or(px, Divide<kSmall>(s.b, byWeight));
+    v4::Store(out + k, Select(empty, zero, px));
+  }
+}
+
+}  // namespace
+#endif  // KEZ_RESAMPLE_VECTOR
+
+bool ColumnPairsApply(std::int64_t stepX) {
+#if KEZ_RESAMPLE_VECTOR
+  return !g_portableKernels && stepX <= 65536;
+#else
+  (void)stepX;
+  return false;
+#endif
+}
+
+void ColumnPairsRow(const RowFootprint& rows, const ColumnPairs& columns, std::int32_t count, std::uint32_t* out) {
+#if KEZ_RESAMPLE_VECTOR
+  // 128 samples of at most 255 x 65 025 stay below 2^31.
+  if (2 * rows.count <= 128) {
+    Groups<true>(rows, columns, count, out);
+  } else {
+    Groups<false>(rows, columns, count, out);
+  }
+#else
+  (void)rows, (void)columns, (void)count, (void)out;
+#endif
+}
+
+}  // namespace lumo::resample
