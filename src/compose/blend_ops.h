@@ -42,7 +42,8 @@ inline Vec K16(std::uint16_t k) { return simd::Splat16(k); }
     body                                                       \
   }
 // Operations whose X never falls below (or never rises above) d: Delta8
-// gives |X - d| on the bytes directly, and the mix becomes one product.
+// gives |X - d| on the bytes directly, 0 in the alpha byte, and the mix
+// becomes one product.
 #define KEZ_VECTOR_DELTA(sign, body)                                        \
   static constexpr int kDelta = sign;                                       \
   static Vec Delta8([[maybe_unused]] Vec s, [[maybe_unused]] Vec d) {       \
@@ -55,21 +56,21 @@ inline Vec K16(std::uint16_t k) { return simd::Splat16(k); }
 #endif
 
 struct Add : Defaults {
-  KEZ_VECTOR_DELTA(+1, return SubSat8(AddSat8(s, d), d);)
+  KEZ_VECTOR_DELTA(+1, return Min8(s, AndNot(Splat32(0x00FFFFFFu), d)) /* 255 - d */;)
   KEZ_VECTOR_X(return Min16(Add16(s, d), K16(255));)
   static constexpr u32 Channel(u32 s, u32 d, u32) { return std::min<u32>(255, s + d); }
 };
 
 // Not a mix: the source is scaled by a and added.
 struct AddScaled : Defaults {
-  KEZ_VECTOR_DELTA(+1, return s;  /* the sum saturates at 255 */)
+  KEZ_VECTOR_DELTA(+1, return And(s, Splat32(0x00FFFFFFu));  /* the sum saturates at 255 */)
   KEZ_VECTOR_X(return Min16(Add16(d, Div255x16(Mul16(s, a))), K16(255));)
   static constexpr bool kMixes = false;
   static constexpr u32 Channel(u32 s, u32 d, u32 a) { return std::min<u32>(255, d + div255(s * a)); }
 };
 
 struct Subtract : Defaults {
-  KEZ_VECTOR_DELTA(-1, return Min8(s, d);)
+  KEZ_VECTOR_DELTA(-1, return Min8(And(s, Splat32(0x00FFFFFFu)), d);)
   KEZ_VECTOR_X(return SubSat16(d, s);)
   static constexpr u32 Channel(u32 s, u32 d, u32) { return d > s ? d - s : 0; }
 };
@@ -101,13 +102,13 @@ struct Screen : Defaults {
 };
 
 struct Lighten : Defaults {
-  KEZ_VECTOR_DELTA(+1, return SubSat8(s, d);)
+  KEZ_VECTOR_DELTA(+1, return SubSat8(And(s, Splat32(0x00FFFFFFu)), d);)
   KEZ_VECTOR_X(return Max16(s, d);)
   static constexpr u32 Channel(u32 s, u32 d, u32) { return std::max(s, d); }
 };
 
 struct Darken : Defaults {
-  KEZ_VECTOR_DELTA(-1, return SubSat8(d, s);)
+  KEZ_VECTOR_DELTA(-1, return SubSat8(And(d, Splat32(0x00FFFFFFu)), s);)
   KEZ_VECTOR_X(return Min16(s, d);)
   static constexpr u32 Channel(u32 s, u32 d, u32) { return std::min(s, d); }
 };
@@ -134,7 +135,7 @@ struct ColourBurn : Defaults {
 using LinearDodge = Add;  // the same values, so the same row functions
 
 struct LinearBurn : Defaults {
-  KEZ_VECTOR_DELTA(-1, return Min8(d, SubSat8(Splat32(0xFFFFFFFFu), s));)
+  KEZ_VECTOR_DELTA(-1, return Min8(d, AndNot(Splat32(0x00FFFFFFu), s)) /* 255 - s */;)
   KEZ_VECTOR_X(return SubSat16(Add16(s, d), K16(255));)
   static constexpr u32 Channel(u32 s, u32 d, u32) { return s + d > 255 ? s + d - 255 : 0; }
 };

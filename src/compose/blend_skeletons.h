@@ -185,6 +185,23 @@ KEZ_ALWAYS_INLINE void OpaqueSixteen(std::uint32_t* dst, const std::uint32_t* sr
   }
 }
 
+// P on sixteen pixels of an operation with a byte delta. An opaque layer at
+// opacity 255 (the usual one) needs X alone; called with a literal 255
+// where the opacity is known to be that.
+template <class Op>
+KEZ_ALWAYS_INLINE void DeltaSixteen(std::uint32_t* dst, const std::uint32_t* src, std::uint8_t opacity) {
+  const simd::Vec s[4] = {simd::Load(src), simd::Load(src + 4), simd::Load(src + 8), simd::Load(src + 12)};
+  const simd::Alphas16 alphas = simd::SourceAlphas16(s, opacity);
+  if (opacity == 255 && simd::AllFull(alphas)) {
+    for (int k = 0; k < 4; ++k) simd::Store(dst + 4 * k, simd::OpaqueBlendFull4<Op>(simd::Load(dst + 4 * k), s[k]));
+    return;
+  }
+  for (int k = 0; k < 4; ++k) {
+    const simd::Vec d = simd::Load(dst + 4 * k);
+    simd::Store(dst + 4 * k, simd::MixDelta4<Op::kDelta>(d, Op::Delta8(s[k], d), simd::PairAlpha16(alphas, k)));
+  }
+}
+
 // Four pixels of a composited row that are not all opaque (or, without a
 // vector X, any four): with a partially transparent destination among them
 // they go through the vector Q, with x from the vector P or pixel by pixel.
@@ -242,7 +259,13 @@ void LockedRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t
     const auto four = [&](std::int32_t k) {
       simd::Store(dst + k, simd::OpaqueBlend4<Op>(simd::Load(dst + k), simd::Load(src + k), opacity));
     };
-    if constexpr (Op::kMixes) {
+    if constexpr (Op::kDelta != 0) {
+      if (opacity == 255) {
+        for (; i + 16 <= count; i += 16) DeltaSixteen<Op>(dst + i, src + i, 255);
+      } else {
+        for (; i + 16 <= count; i += 16) DeltaSixteen<Op>(dst + i, src + i, opacity);
+      }
+    } else if constexpr (Op::kMixes) {
       // Sixteen pixels at a time, so that the check for an opaque source
       // (the usual layer) costs a source of mixed alpha little.
       if (opacity == 255) {
@@ -293,7 +316,14 @@ void CompositedRow(const DrawParams& params, std::uint32_t* dst, const std::uint
       // for the usual opaque layer at opacity 255) instead of four.
       for (; i + 16 <= count; i += 16) {
         if (simd::AllOpaque16(dst + i)) {
-          if constexpr (Op::kMixes) {
+          if constexpr (Op::kDelta != 0) {
+            if (opacity == 255) {
+              DeltaSixteen<Op>(dst + i, src + i, 255);
+            } else {
+              DeltaSixteen<Op>(dst + i, src + i, opacity);
+            }
+            continue;
+          } else if constexpr (Op::kMixes) {
             if (opacity == 255 && simd::AllOpaque16(src + i)) {
               FullSixteen<Op>(dst + i, src + i);
               continue;

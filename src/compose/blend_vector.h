@@ -39,15 +39,54 @@ inline Vec Mix16(Vec d, Vec x, Vec a) {
 // Colour bytes from r, the alpha byte from d.
 inline Vec KeepAlpha(Vec d, Vec r) { return Select(AlphaBytes(), d, r); }
 
+// The scaled source alpha a of each pixel in both 16-bit halves of its
+// 32-bit lane, so the even and the odd bytes of the pixel meet their weight
+// without moving across lanes.
+inline Vec PairAlpha(Vec s, std::uint8_t opacity) {
+  Vec a = ShiftRight32(s, 24);
+  if (opacity != 255) a = Div255x16(Mul16(a, Splat32(opacity)));
+  return Or(a, ShiftLeft32(a, 16));
+}
+
 // mix(d, x, a) = d + floor((x - d) a / 255): for x >= d that is
 // d + div255((x - d) a), for x < d it is d - div255((d - x) a + 254).
+// delta is |x - d| with the alpha byte 0; the even bytes (B, R) and the odd
+// bytes (G, A) are weighted in place as 16-bit lanes and put back together,
+// and the byte step saturates where the operation needs it (AddScaled).
 template <int kDelta>
-inline Vec MixDelta4(Vec d, Vec delta, const Weights& w) {
-  delta = And(delta, Splat32(0x00FFFFFFu));  // the alpha byte moves by 0
+inline Vec MixDelta4(Vec d, Vec delta, Vec pairAlpha) {
   const Vec bias = Splat16(kDelta > 0 ? 0 : 254);
-  const Vec lo = Div255x16(Add16(Mul16(Widen16Lo(delta), w.lo), bias));
-  const Vec hi = Div255x16(Add16(Mul16(Widen16Hi(delta), w.hi), bias));
-  return kDelta > 0 ? AddSat8(d, Narrow16(lo, hi)) : SubSat8(d, Narrow16(lo, hi));
+  const Vec even = Div255x16(Add16(Mul16(And(delta, Splat16(0x00FF)), pairAlpha), bias));
+  const Vec odd = Div255x16(Add16(Mul16(ShiftRight16<8>(delta), pairAlpha), bias));
+  const Vec step = Or(even, ShiftLeft16<8>(odd));
+  return kDelta > 0 ? AddSat8(d, step) : SubSat8(d, step);
+}
+
+// The source alphas of sixteen pixels as 16-bit lanes (pixels 0..7 in lo,
+// 8..15 in hi), scaled by opacity: gathered once, they tell whether the
+// sixteen are opaque and give each four pixels their pair weights with
+// one unpack.
+struct Alphas16 {
+  Vec lo;
+  Vec hi;
+};
+
+inline Alphas16 SourceAlphas16(const Vec* s, std::uint8_t opacity) {
+  Vec lo = Pack32To16(ShiftRight32(s[0], 24), ShiftRight32(s[1], 24));
+  Vec hi = Pack32To16(ShiftRight32(s[2], 24), ShiftRight32(s[3], 24));
+  if (opacity != 255) {
+    lo = Div255x16(Mul16(lo, Splat16(opacity)));
+    hi = Div255x16(Mul16(hi, Splat16(opacity)));
+  }
+  return {lo, hi};
+}
+
+inline bool AllFull(const Alphas16& a) { return All8(Eq16(And(a.lo, a.hi), Splat16(255))); }
+
+// The pair weights (see PairAlpha) of pixels 4k..4k+3 of the sixteen.
+inline Vec PairAlpha16(const Alphas16& a, int k) {
+  const Vec half = k < 2 ? a.lo : a.hi;
+  return (k & 1) == 0 ? PairLo16(half) : PairHi16(half);
 }
 
 // Whether all four source pixels are opaque.
@@ -59,7 +98,7 @@ inline bool AllSourceOpaque(Vec s) { return All32(Eq32(And(s, AlphaBytes()), Alp
 template <class Op>
 inline Vec OpaqueBlendFull4(Vec d, Vec s) {
   if constexpr (Op::kDelta != 0) {
-    const Vec delta = And(Op::Delta8(s, d), Splat32(0x00FFFFFFu));
+    const Vec delta = Op::Delta8(s, d);
     return Op::kDelta > 0 ? AddSat8(d, delta) : SubSat8(d, delta);
   } else {
     const Vec full = Splat16(255);
@@ -81,8 +120,8 @@ inline bool AllOpaque16(const std::uint32_t* p) {
 // P of Op on four pixels: each channel mix(d, X(s, d), a); alpha untouched.
 template <class Op>
 inline Vec OpaqueBlend4(Vec d, Vec s, std::uint8_t opacity) {
+  if constexpr (Op::kDelta != 0) return MixDelta4<Op::kDelta>(d, Op::Delta8(s, d), PairAlpha(s, opacity));
   const Weights w = ScaledAlpha(s, opacity);
-  if constexpr (Op::kDelta != 0) return MixDelta4<Op::kDelta>(d, Op::Delta8(s, d), w);
   const Vec dlo = Widen16Lo(d);
   const Vec dhi = Widen16Hi(d);
   Vec xlo = Op::X16(Widen16Lo(s), dlo, w.lo);

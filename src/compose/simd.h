@@ -36,6 +36,11 @@ inline Vec And(Vec a, Vec b) { return _mm_and_si128(a, b); }
 inline Vec Or(Vec a, Vec b) { return _mm_or_si128(a, b); }
 // mask ? a : b, for masks of whole lanes.
 inline Vec Select(Vec mask, Vec a, Vec b) { return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b)); }
+// v with the bits of mask cleared.
+inline Vec AndNot(Vec v, Vec mask) { return _mm_andnot_si128(mask, v); }
+
+inline Vec Add8(Vec a, Vec b) { return _mm_add_epi8(a, b); }
+inline Vec Sub8(Vec a, Vec b) { return _mm_sub_epi8(a, b); }
 
 inline Vec AddSat8(Vec a, Vec b) { return _mm_adds_epu8(a, b); }
 inline Vec SubSat8(Vec a, Vec b) { return _mm_subs_epu8(a, b); }
@@ -56,6 +61,18 @@ inline Vec Mul16(Vec a, Vec b) { return _mm_mullo_epi16(a, b); }
 inline Vec Min16(Vec a, Vec b) { return _mm_min_epi16(a, b); }
 inline Vec Max16(Vec a, Vec b) { return _mm_max_epi16(a, b); }
 inline Vec Less16(Vec a, Vec b) { return _mm_cmplt_epi16(a, b); }
+template <int n>
+inline Vec ShiftRight16(Vec v) { return _mm_srli_epi16(v, n); }
+template <int n>
+inline Vec ShiftLeft16(Vec v) { return _mm_slli_epi16(v, n); }
+inline Vec Eq16(Vec a, Vec b) { return _mm_cmpeq_epi16(a, b); }
+// The 32-bit lanes of a and then of b (each below 32768) as 16-bit lanes.
+inline Vec Pack32To16(Vec a, Vec b) { return _mm_packs_epi32(a, b); }
+// Lanes 0..3 (4..7) of v, each twice: (v0, v0, v1, v1, ...).
+inline Vec PairLo16(Vec v) { return _mm_unpacklo_epi16(v, v); }
+inline Vec PairHi16(Vec v) { return _mm_unpackhi_epi16(v, v); }
+// Whether every byte of a compare mask is set.
+inline bool All8(Vec mask) { return _mm_movemask_epi8(mask) == 0xFFFF; }
 // div255 of every lane (x <= 65025): ((w + (w >> 8)) >> 8) with w = x + 1
 // is floor(w * 257 / 65536), the high half of w * 257.
 inline Vec Div255x16(Vec x) { return _mm_mulhi_epu16(_mm_add_epi16(x, _mm_set1_epi16(1)), _mm_set1_epi16(257)); }
@@ -102,6 +119,10 @@ inline Vec Splat32(std::uint32_t k) { return V(vdupq_n_u32(k)); }
 inline Vec And(Vec a, Vec b) { return vandq_u8(a, b); }
 inline Vec Or(Vec a, Vec b) { return vorrq_u8(a, b); }
 inline Vec Select(Vec mask, Vec a, Vec b) { return vbslq_u8(mask, a, b); }
+inline Vec AndNot(Vec v, Vec mask) { return vbicq_u8(v, mask); }
+
+inline Vec Add8(Vec a, Vec b) { return vaddq_u8(a, b); }
+inline Vec Sub8(Vec a, Vec b) { return vsubq_u8(a, b); }
 
 inline Vec AddSat8(Vec a, Vec b) { return vqaddq_u8(a, b); }
 inline Vec SubSat8(Vec a, Vec b) { return vqsubq_u8(a, b); }
@@ -120,6 +141,15 @@ inline Vec Mul16(Vec a, Vec b) { return V(vmulq_u16(U16(a), U16(b))); }
 inline Vec Min16(Vec a, Vec b) { return V(vminq_u16(U16(a), U16(b))); }
 inline Vec Max16(Vec a, Vec b) { return V(vmaxq_u16(U16(a), U16(b))); }
 inline Vec Less16(Vec a, Vec b) { return V(vcltq_u16(U16(a), U16(b))); }
+template <int n>
+inline Vec ShiftRight16(Vec v) { return V(vshrq_n_u16(U16(v), n)); }
+template <int n>
+inline Vec ShiftLeft16(Vec v) { return V(vshlq_n_u16(U16(v), n)); }
+inline Vec Eq16(Vec a, Vec b) { return V(vceqq_u16(U16(a), U16(b))); }
+inline Vec Pack32To16(Vec a, Vec b) { return V(vuzp1q_u16(U16(a), U16(b))); }
+inline Vec PairLo16(Vec v) { return V(vzip1q_u16(U16(v), U16(v))); }
+inline Vec PairHi16(Vec v) { return V(vzip2q_u16(U16(v), U16(v))); }
+inline bool All8(Vec mask) { return vminvq_u8(mask) != 0; }
 inline Vec Div255x16(Vec x) {
   const uint16x8_t w = vaddq_u16(U16(x), vdupq_n_u16(1));
   return V(vshrq_n_u16(vsraq_n_u16(w, w, 8), 8));
