@@ -1,8 +1,8 @@
 // Resampling on ARM64 (the NEON paths), run under emulation by
 // scripts/check-arm64: random and painting-like pictures at every kind of
-// size pair (whole-number column ratios, other reductions, enlargements,
-// footprints near the limits of 32-bit sums) against the per-pixel
-// reference, with the vector loops and with the portable ones.
+// size pair (whole-number column ratios, other reductions, one- or
+// two-column footprints, footprints near the limits of 32-bit sums) against
+// the per-pixel reference, with the vector loops and with the portable ones.
 #include <array>
 #include <cstdint>
 #include <cstdio>
