@@ -103,17 +103,26 @@ inline void AddRun(Sums& s, const std::uint32_t* p, std::int32_t n, const std::u
   }
 }
 
-// The source rows of a footprint; a row without an address reads as
-// transparent black.
-void FetchRows(const CImage32& src, const Span& r, std::vector<const std::uint32_t*>& rows,
-               std::vector<std::uint32_t>& zeroRow) {
-  rows.resize(static_cast<std::size_t>(r.count));
-  for (std::int32_t t = 0; t < r.count; ++t) {
-    rows[t] = src.RowAddress(r.first + t);
-    if (rows[t] == nullptr) {
-      zeroRow.assign(static_cast<std::size_t>(src.m_width), 0);
-      rows[t] = zeroRow.data();
+// Calls fill(out, rs, rows) for each destination row that has an address:
+// out its pixels, rs its vertical footprint, rows the source rows under it
+// (a row without an address reads as transparent black).
+template <typename Fill>
+void ForEachRow(CImage32& dst, const CImage32& src, std::int64_t stepY, Fill fill) {
+  std::vector<const std::uint32_t*> rows;
+  std::vector<std::uint32_t> zeroRow;
+  for (std::int32_t j = 0; j < dst.m_height; ++j) {
+    std::uint32_t* out = dst.RowAddress(j);
+    if (out == nullptr) continue;
+    const Span rs = Footprint(stepY, src.m_height, j);
+    rows.resize(static_cast<std::size_t>(rs.count));
+    for (std::int32_t t = 0; t < rs.count; ++t) {
+      rows[t] = src.RowAddress(rs.first + t);
+      if (rows[t] == nullptr) {
+        zeroRow.assign(static_cast<std::size_t>(src.m_width), 0);
+        rows[t] = zeroRow.data();
+      }
     }
+    fill(out, rs, rows.data());
   }
 }
 
@@ -125,13 +134,7 @@ void AreaAverageWide(CImage32& dst, const CImage32& src, const std::vector<Span>
                      std::int64_t stepY) {
   std::uint32_t innerTable[256], firstTable[256], lastTable[256];
   for (std::uint32_t a = 0; a < 256; ++a) innerTable[a] = a * 255;
-  std::vector<const std::uint32_t*> rows;
-  std::vector<std::uint32_t> zeroRow;
-  for (std::int32_t j = 0; j < dst.m_height; ++j) {
-    std::uint32_t* out = dst.RowAddress(j);
-    if (out == nullptr) continue;
-    const Span rs = Footprint(stepY, src.m_height, j);
-    FetchRows(src, rs, rows, zeroRow);
+  ForEachRow(dst, src, stepY, [&](std::uint32_t* out, const Span& rs, const std::uint32_t* const* rows) {
     for (std::uint32_t a = 0; a < 256; ++a) {
       firstTable[a] = EdgeAlphaWeight(a, FloorWeight(255 * rs.wFirst));
       lastTable[a] = EdgeAlphaWeight(a, FloorWeight(255 * rs.wLast));
@@ -165,7 +168,7 @@ void AreaAverageWide(CImage32& dst, const CImage32& src, const std::vector<Span>
       const std::uint64_t alpha = differs == 0 ? alpha0 : s.a * 255 / Coverage(c, rs);
       out[k] = static_cast<std::uint32_t>(alpha << 24 | (s.r / s.a) << 16 | (s.g / s.a) << 8 | s.b / s.a);
     }
-  }
+  });
 }
 
 // One destination pixel sample by sample, as the rule reads: the few
@@ -202,16 +205,10 @@ void AreaAverageWholeRatio(CImage32& dst, const CImage32& src, const std::vector
   const std::int32_t dw = dst.m_width;
   // Every footprint but the last of a row has the regular shape.
   const std::int32_t regular = dw - 1 >= 4 ? dw - 1 : 0;
-  std::vector<const std::uint32_t*> rows;
-  std::vector<std::uint32_t> zeroRow;
-  for (std::int32_t j = 0; j < dst.m_height; ++j) {
-    std::uint32_t* out = dst.RowAddress(j);
-    if (out == nullptr) continue;
-    const Span rs = Footprint(stepY, src.m_height, j);
-    FetchRows(src, rs, rows, zeroRow);
-    if (regular != 0) WholeRatioRow(RowFootprint{rows.data(), rs.count, rs.wFirst, rs.wLast}, columnsEach, regular, out);
-    for (std::int32_t k = regular; k < dw; ++k) out[k] = AveragePixel(rows.data(), rs, columns[k]);
-  }
+  ForEachRow(dst, src, stepY, [&](std::uint32_t* out, const Span& rs, const std::uint32_t* const* rows) {
+    if (regular != 0) WholeRatioRow(RowFootprint{rows, rs.count, rs.wFirst, rs.wLast}, columnsEach, regular, out);
+    for (std::int32_t k = regular; k < dw; ++k) out[k] = AveragePixel(rows, rs, columns[k]);
+  });
 }
 
 // Footprints of one or two columns: every pixel in one pass over its rows.
@@ -229,15 +226,9 @@ void AreaAverageColumnPairs(CImage32& dst, const CImage32& src, const std::vecto
     lastMask[k] = c.count == 2 ? ~0u : 0u;
   }
   const ColumnPairs pairs{first.data(), last.data(), wFirst.data(), wLast.data(), lastMask.data()};
-  std::vector<const std::uint32_t*> rows;
-  std::vector<std::uint32_t> zeroRow;
-  for (std::int32_t j = 0; j < dst.m_height; ++j) {
-    std::uint32_t* out = dst.RowAddress(j);
-    if (out == nullptr) continue;
-    const Span rs = Footprint(stepY, src.m_height, j);
-    FetchRows(src, rs, rows, zeroRow);
-    ColumnPairsRow(RowFootprint{rows.data(), rs.count, rs.wFirst, rs.wLast}, pairs, dst.m_width, out);
-  }
+  ForEachRow(dst, src, stepY, [&](std::uint32_t* out, const Span& rs, const std::uint32_t* const* rows) {
+    ColumnPairsRow(RowFootprint{rows, rs.count, rs.wFirst, rs.wLast}, pairs, dst.m_width, out);
+  });
 }
 
 // Storage behind a ColumnSums for n columns.
@@ -299,25 +290,19 @@ void AreaAverageNarrow(CImage32& dst, const CImage32& src, const std::vector<Spa
   std::vector<std::int32_t> firstColumn(n);
   for (std::size_t k = 0; k < n; ++k) firstColumn[k] = columns[k].first;
 
-  std::vector<const std::uint32_t*> rows;
-  std::vector<std::uint32_t> zeroRow;
-  for (std::int32_t j = 0; j < dst.m_height; ++j) {
-    std::uint32_t* out = dst.RowAddress(j);
-    if (out == nullptr) continue;
-    const Span rs = Footprint(stepY, src.m_height, j);
-    FetchRows(src, rs, rows, zeroRow);
+  ForEachRow(dst, src, stepY, [&](std::uint32_t* out, const Span& rs, const std::uint32_t* const* rows) {
     // The middle columns first: their sequential reads bring the rows into
     // the cache for the scattered reads of the edge columns.
     if (anyMiddle) {
-      SumColumns(rows.data(), rs.count, FloorWeight(255 * rs.wFirst), FloorWeight(255 * rs.wLast), begin, end, m);
+      SumColumns(rows, rs.count, FloorWeight(255 * rs.wFirst), FloorWeight(255 * rs.wLast), begin, end, m);
     }
-    SumEdgeColumns(rows.data(), rs.count, rs.wFirst, rs.wLast, edgeX.data(), edgeW.data(), 2 * dw, first);
+    SumEdgeColumns(rows, rs.count, rs.wFirst, rs.wLast, edgeX.data(), edgeW.data(), 2 * dw, first);
     if (anyMiddle) {
       AddMiddles(m, firstColumn.data(), middles.data(), dw, first.alpha0, first.differs, middleTotals.data());
     }
     FinishRow(first, last, anyMiddle ? middleTotals.data() : nullptr, shape,
               FootprintRows{rs.count, rs.wFirst, rs.wLast}, dw, out);
-  }
+  });
 }
 
 }  // namespace

@@ -5,9 +5,29 @@
 #include <cstdint>
 #include <vector>
 
+#include "support/picture.h"
+
 namespace ref {
 
 using Pixels = std::vector<std::uint32_t>;
+
+// Random pixels whose alpha comes in runs: all 0, all 255, one shared value,
+// or a fresh value per pixel, so both the uniform and the mixed rule run.
+inline Pixels RandomPixels(int w, int h, kez::testing::Lcg& rng) {
+  Pixels px(static_cast<std::size_t>(w) * h);
+  std::uint32_t alpha = 255;
+  int run = 0, kind = 0;
+  for (std::uint32_t& p : px) {
+    if (run-- <= 0) {
+      run = rng.Range(0, 40);
+      kind = rng.Range(0, 3);
+      alpha = kind == 0 ? 0 : kind == 1 ? 255 : rng.Next() & 255;
+    }
+    const std::uint32_t a = kind == 3 ? rng.Next() & 255 : alpha;
+    p = a << 24 | (rng.Next() & 0xFFFFFF);
+  }
+  return px;
+}
 
 inline Pixels ReferenceResample(const Pixels& src, int sw, int sh, int dw, int dh) {
   Pixels dst(static_cast<std::size_t>(dw) * dh, 0xDEADBEEFu);

@@ -90,22 +90,18 @@ Pixels ResampleVia(const Pixels& px, int sw, int sh, int dw, int dh) {
   return Contents(dst);
 }
 
-// Random pixels whose alpha comes in runs: all 0, all 255, one shared value,
-// or a fresh value per pixel, so both the uniform and the mixed rule run.
-Pixels RandomPixels(int w, int h, Lcg& rng) {
-  Pixels px(static_cast<std::size_t>(w) * h);
-  std::uint32_t alpha = 255;
-  int run = 0, kind = 0;
-  for (std::uint32_t& p : px) {
-    if (run-- <= 0) {
-      run = rng.Range(0, 40);
-      kind = rng.Range(0, 3);
-      alpha = kind == 0 ? 0 : kind == 1 ? 255 : rng.Next() & 255;
-    }
-    const std::uint32_t a = kind == 3 ? rng.Next() & 255 : alpha;
-    p = a << 24 | (rng.Next() & 0xFFFFFF);
-  }
-  return px;
+using ref::RandomPixels;
+
+// px against the reference, then the same pixels made opaque and mostly
+// white with one pixel just below, which drives the sums to their top.
+void ExpectMatchesReference(const Pixels& px, int sw, int sh, int dw, int dh, Lcg& rng) {
+  ASSERT_EQ(ResampleVia(px, sw, sh, dw, dh), ReferenceResample(px, sw, sh, dw, dh))
+      << sw << "x" << sh << " -> " << dw << "x" << dh;
+  Pixels bright = px;
+  for (std::uint32_t& p : bright) p |= 0xFF000000u | (rng.Range(0, 7) == 0 ? 0 : 0xFFFFFF);
+  bright[rng.Range(0, sw * sh - 1)] = 0xFEFFFFFFu;
+  ASSERT_EQ(ResampleVia(bright, sw, sh, dw, dh), ReferenceResample(bright, sw, sh, dw, dh))
+      << "bright " << sw << "x" << sh << " -> " << dw << "x" << dh;
 }
 
 std::uint32_t Red(std::uint32_t r) { return 0xFF000000u | r << 16; }
@@ -369,15 +365,7 @@ TEST_P(ResampleKernelsTest, WholeNumberColumnRatiosMatchReference) {
       for (const auto& [sh, dh] : {std::array<int, 2>{5, 9}, std::array<int, 2>{7, 7}, std::array<int, 2>{40, 10},
                                    std::array<int, 2>{41, 3}, std::array<int, 2>{19, 1}, std::array<int, 2>{256 / (n + 1), 1}}) {
         const int sw = n * dw;
-        const Pixels px = RandomPixels(sw, sh, rng);
-        ASSERT_EQ(ResampleVia(px, sw, sh, dw, dh), ReferenceResample(px, sw, sh, dw, dh))
-            << sw << "x" << sh << " -> " << dw << "x" << dh;
-        // Opaque white and a pixel just below drive the sums to their top.
-        Pixels bright = px;
-        for (std::uint32_t& p : bright) p |= 0xFF000000u | (rng.Range(0, 7) == 0 ? 0 : 0xFFFFFF);
-        bright[rng.Range(0, sw * sh - 1)] = 0xFEFFFFFFu;
-        ASSERT_EQ(ResampleVia(bright, sw, sh, dw, dh), ReferenceResample(bright, sw, sh, dw, dh))
-            << "bright " << sw << "x" << sh << " -> " << dw << "x" << dh;
+        ExpectMatchesReference(RandomPixels(sw, sh, rng), sw, sh, dw, dh, rng);
       }
     }
   }
@@ -393,14 +381,7 @@ TEST_P(ResampleKernelsTest, OneOrTwoColumnFootprintsMatchReference) {
         std::array<int, 4>{37, 50, 37, 20}, std::array<int, 4>{16, 3, 16, 2}, std::array<int, 4>{7, 1, 9, 1},
         std::array<int, 4>{6, 640, 7, 9}, std::array<int, 4>{6, 640, 11, 5}, std::array<int, 4>{9, 300, 10, 1},
         std::array<int, 4>{2, 7, 255, 3}, std::array<int, 4>{41, 41, 42, 43}}) {
-    const Pixels px = RandomPixels(sw, sh, rng);
-    ASSERT_EQ(ResampleVia(px, sw, sh, dw, dh), ReferenceResample(px, sw, sh, dw, dh))
-        << sw << "x" << sh << " -> " << dw << "x" << dh;
-    Pixels bright = px;
-    for (std::uint32_t& p : bright) p |= 0xFF000000u | (rng.Range(0, 7) == 0 ? 0 : 0xFFFFFF);
-    bright[rng.Range(0, sw * sh - 1)] = 0xFEFFFFFFu;
-    ASSERT_EQ(ResampleVia(bright, sw, sh, dw, dh), ReferenceResample(bright, sw, sh, dw, dh))
-        << "bright " << sw << "x" << sh << " -> " << dw << "x" << dh;
+    ExpectMatchesReference(RandomPixels(sw, sh, rng), sw, sh, dw, dh, rng);
   }
 }
 

@@ -28,23 +28,6 @@ Pixels Resampled(const Pixels& px, int sw, int sh, int dw, int dh) {
   return Pixels(dst.m_pixels, dst.m_pixels + static_cast<std::size_t>(dw) * dh);
 }
 
-// Alpha in runs (0, 255, shared, or per pixel), as the x86-64 tests do.
-Pixels RandomPixels(int w, int h, kez::testing::Lcg& rng) {
-  Pixels px(static_cast<std::size_t>(w) * h);
-  std::uint32_t alpha = 255;
-  int run = 0, kind = 0;
-  for (std::uint32_t& p : px) {
-    if (run-- <= 0) {
-      run = rng.Range(0, 40);
-      kind = rng.Range(0, 3);
-      alpha = kind == 0 ? 0 : kind == 1 ? 255 : rng.Next() & 255;
-    }
-    const std::uint32_t a = kind == 3 ? rng.Next() & 255 : alpha;
-    p = a << 24 | (rng.Next() & 0xFFFFFF);
-  }
-  return px;
-}
-
 }  // namespace
 
 int main() {
@@ -70,7 +53,7 @@ int main() {
     resample::g_portableKernels = portable;
     for (const auto& [sw, sh, dw, dh] : sizes) {
       for (int picture = 0; picture < 2; ++picture) {
-        const Pixels px = picture == 0 ? RandomPixels(sw, sh, rng) : kez::testing::PaintingLikePicture(sw, sh, 3, 1);
+        const Pixels px = picture == 0 ? ref::RandomPixels(sw, sh, rng) : kez::testing::PaintingLikePicture(sw, sh, 3, 1);
         if (Resampled(px, sw, sh, dw, dh) != ref::ReferenceResample(px, sw, sh, dw, dh)) {
           std::printf("mismatch (%s): %dx%d -> %dx%d, picture %d\n", portable ? "portable" : "vector", sw, sh, dw, dh,
                       picture);
