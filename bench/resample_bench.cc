@@ -80,6 +80,7 @@ double Fastest(const std::vector<double>& v) { return v.empty() ? 0.0 : *std::mi
       ->Args({1000, 700, 256, 179})                  \
       ->Args({100, 100, 256, 256})                   \
       ->Args({4096, 4096, 256, 256})                 \
+      ->Args({1024, 1024, 96, 96})                   \
       ->ComputeStatistics("min", Fastest)            \
       ->Unit(benchmark::kMicrosecond)
 
