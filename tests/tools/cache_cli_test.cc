@@ -18,6 +18,7 @@
 #include "support/kez_writer.h"
 #include "support/packed_writer.h"
 #include "support/picture.h"
+#include "tools/png_decode.h"
 #include "tools/tool_runner.h"
 
 namespace {
@@ -83,24 +84,9 @@ Bytes ReadAll(const fs::path& path) {
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-struct Decoded {
-  int width = 0, height = 0;
-  Bytes rgba;
-};
+using Decoded = kez::testing::DecodedPng;
 
-Decoded Decode(const fs::path& path) {
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  Decoded out;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return out;
-  image.format = PNG_FORMAT_RGBA;
-  out.rgba.resize(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, out.rgba.data(), 0, nullptr)) return {};
-  out.width = static_cast<int>(image.width);
-  out.height = static_cast<int>(image.height);
-  return out;
-}
+Decoded Decode(const fs::path& path) { return kez::testing::DecodePngFile(path); }
 
 // URIs spelled out by hand, so a mistake in the tool's escaping shows.
 std::string Uri(const fs::path& path) {

@@ -16,34 +16,17 @@
 
 #include "kezthumb/png_text.h"
 #include "kezthumb/png_writer.h"
+#include "tools/png_decode.h"
 
 namespace kezthumb {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct Decoded {
-  int width = 0;
-  int height = 0;
-  Bytes rgba;
-  png_uint_32 format = 0;
-};
+using Decoded = kez::testing::DecodedPng;
 
 // Decodes with libpng's simplified reader, asking for RGBA as stored.
-Decoded Decode(const Bytes& png) {
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  Decoded out;
-  if (!png_image_begin_read_from_memory(&image, png.data(), png.size())) return out;
-  out.format = image.format;
-  image.format = PNG_FORMAT_RGBA;
-  out.rgba.resize(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, out.rgba.data(), 0, nullptr)) return {};
-  out.width = static_cast<int>(image.width);
-  out.height = static_cast<int>(image.height);
-  return out;
-}
+Decoded Decode(const Bytes& png) { return kez::testing::DecodePng(png); }
 
 // The chunk types of a PNG in file order.
 std::vector<std::string> ChunkTypes(const Bytes& png) {

@@ -19,6 +19,7 @@
 #include "support/kez_writer.h"
 #include "support/packed_writer.h"
 #include "support/picture.h"
+#include "tools/png_decode.h"
 #include "tools/tool_runner.h"
 
 namespace {
@@ -27,25 +28,15 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using kez::testing::RunKezthumb;
 
-struct Image {
-  int width = 0;
-  int height = 0;
-  Bytes rgba;
-};
+using Image = kez::testing::DecodedPng;
 
+// The tool's PNGs store RGBA.
 Image DecodePngFile(const fs::path& path) {
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  Image out;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return out;
-  EXPECT_EQ(image.format, static_cast<png_uint_32>(PNG_FORMAT_RGBA));
-  image.format = PNG_FORMAT_RGBA;
-  out.rgba.resize(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, out.rgba.data(), 0, nullptr)) return {};
-  out.width = static_cast<int>(image.width);
-  out.height = static_cast<int>(image.height);
-  return out;
+  Image png = kez::testing::DecodePngFile(path);
+  if (png.width != 0) {
+    EXPECT_EQ(png.format, static_cast<png_uint_32>(PNG_FORMAT_RGBA));
+  }
+  return png;
 }
 
 // The thumbnail through the COM road in this process, read back from the DIB
