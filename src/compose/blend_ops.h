@@ -209,6 +209,9 @@ struct InvertedExclusion : Defaults {
 template <bool kHueFromSource, bool kChromaFromSource, bool kLumaFromSource>
 struct HueFamily : Defaults {
   static constexpr bool kPerPixel = true;
+  static constexpr bool kHueSource = kHueFromSource;
+  static constexpr bool kChromaSource = kChromaFromSource;
+  static constexpr bool kLumaSource = kLumaFromSource;
 
   static bool Pixel(const std::uint8_t* s, const std::uint8_t* d, u32* x) {
     using namespace colour_parts;

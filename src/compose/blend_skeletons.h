@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "compose/blend.h"
+#include "compose/blend_hue.h"
 #include "compose/blend_ops.h"
 #include "compose/blend_tables.h"
 #include "compose/blend_vector.h"
@@ -202,6 +203,16 @@ KEZ_ALWAYS_INLINE void DeltaSixteen(std::uint32_t* dst, const std::uint32_t* src
   }
 }
 
+// P on four pixels of an operation with a vector form.
+template <class Op>
+KEZ_ALWAYS_INLINE simd::Vec Opaque4(simd::Vec d, simd::Vec s, std::uint8_t opacity) {
+  if constexpr (Op::kPerPixel) {
+    return simd::HueOpaque4<Op>(d, s, opacity);
+  } else {
+    return simd::OpaqueBlend4<Op>(d, s, opacity);
+  }
+}
+
 // Four pixels of a composited row that are not all opaque (or, without a
 // vector X, any four): with a partially transparent destination among them
 // they go through the vector Q, with x from the vector P or pixel by pixel.
@@ -218,9 +229,9 @@ KEZ_NOINLINE void MixedFour(std::uint32_t* dst, const std::uint32_t* src, std::u
       simd::Store(dst, simd::TakeSource4(d, s, opacity));
       return;
     }
-    if constexpr (Op::kVector) {
+    if constexpr (Op::kVector || Op::kPerPixel) {
       if (simd::All32(simd::Eq32(dAlpha, opaqueAlpha))) {
-        simd::Store(dst, simd::OpaqueBlend4<Op>(d, s, opacity));
+        simd::Store(dst, Opaque4<Op>(d, s, opacity));
         return;
       }
     }
@@ -230,6 +241,8 @@ KEZ_NOINLINE void MixedFour(std::uint32_t* dst, const std::uint32_t* src, std::u
   simd::Vec x;
   if constexpr (Op::kVector) {
     x = simd::OpaqueBlend4<Op>(d, s, opacity);
+  } else if constexpr (Op::kPerPixel) {
+    x = simd::HueTarget4<Op>(d, s, opacity);
   } else {
     std::uint32_t t[4];
     std::memcpy(t, dst, sizeof t);
@@ -279,6 +292,10 @@ void LockedRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t
       }
     }
     for (; i + 4 <= count; i += 4) four(i);
+  } else if constexpr (Op::kPerPixel) {
+    for (; i + 4 <= count; i += 4) {
+      simd::Store(dst + i, simd::HueOpaque4<Op>(simd::Load(dst + i), simd::Load(src + i), opacity));
+    }
   }
 #endif
   LockedPixels<P, false>(Bytes(dst + i), Bytes(src + i), count - i, opacity);
@@ -302,10 +319,10 @@ void CompositedRow(const DrawParams& params, std::uint32_t* dst, const std::uint
 #if KEZ_BLEND_SIMD
   if constexpr (!Op::kOwnRounding) {
     const auto four = [&](std::int32_t k) {
-      if constexpr (Op::kVector) {
+      if constexpr (Op::kVector || Op::kPerPixel) {
         const simd::Vec d = simd::Load(dst + k);
         if (simd::AllOpaque(d)) {
-          simd::Store(dst + k, simd::OpaqueBlend4<Op>(d, simd::Load(src + k), opacity));
+          simd::Store(dst + k, Opaque4<Op>(d, simd::Load(src + k), opacity));
           return;
         }
       }

@@ -99,8 +99,29 @@ inline FVec ToFloat(Vec v) { return _mm_cvtepi32_ps(v); }
 inline FVec AddF(FVec a, FVec b) { return _mm_add_ps(a, b); }
 inline FVec MulF(FVec a, FVec b) { return _mm_mul_ps(a, b); }
 inline FVec DivF(FVec a, FVec b) { return _mm_div_ps(a, b); }
-// Toward zero, for non-negative lanes.
+// Toward zero, for lanes inside the int32 range.
 inline Vec Truncate(FVec v) { return _mm_cvttps_epi32(v); }
+inline FVec SplatF(float k) { return _mm_set1_ps(k); }
+inline FVec LoadF(const float* p) { return _mm_loadu_ps(p); }
+inline FVec SubF(FVec a, FVec b) { return _mm_sub_ps(a, b); }
+inline FVec MaxF(FVec a, FVec b) { return _mm_max_ps(a, b); }
+inline FVec MinF(FVec a, FVec b) { return _mm_min_ps(a, b); }
+// Compare masks as integer vectors (all ones where true).
+inline Vec LessF(FVec a, FVec b) { return _mm_castps_si128(_mm_cmplt_ps(a, b)); }
+inline Vec EqF(FVec a, FVec b) { return _mm_castps_si128(_mm_cmpeq_ps(a, b)); }
+inline FVec SelectF(Vec mask, FVec a, FVec b) {
+  return _mm_castsi128_ps(Select(mask, _mm_castps_si128(a), _mm_castps_si128(b)));
+}
+inline FVec AbsF(FVec v) { return _mm_castsi128_ps(And(_mm_castps_si128(v), Splat32(0x7FFFFFFFu))); }
+// Two double-precision lanes, for the steps formed in double: the lanes
+// 0, 1 (Lo) and 2, 3 (Hi) of a float vector widened, and back.
+using DVec = __m128d;
+inline DVec WidenLoD(FVec v) { return _mm_cvtps_pd(v); }
+inline DVec WidenHiD(FVec v) { return _mm_cvtps_pd(_mm_movehl_ps(v, v)); }
+inline FVec NarrowD(DVec lo, DVec hi) { return _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi)); }
+inline DVec SplatD(double k) { return _mm_set1_pd(k); }
+inline DVec SubD(DVec a, DVec b) { return _mm_sub_pd(a, b); }
+inline DVec DivD(DVec a, DVec b) { return _mm_div_pd(a, b); }
 
 #else  // NEON
 
@@ -173,6 +194,22 @@ inline FVec AddF(FVec a, FVec b) { return vaddq_f32(a, b); }
 inline FVec MulF(FVec a, FVec b) { return vmulq_f32(a, b); }
 inline FVec DivF(FVec a, FVec b) { return vdivq_f32(a, b); }
 inline Vec Truncate(FVec v) { return V(vcvtq_u32_f32(v)); }
+inline FVec SplatF(float k) { return vdupq_n_f32(k); }
+inline FVec LoadF(const float* p) { return vld1q_f32(p); }
+inline FVec SubF(FVec a, FVec b) { return vsubq_f32(a, b); }
+inline FVec MaxF(FVec a, FVec b) { return vmaxq_f32(a, b); }
+inline FVec MinF(FVec a, FVec b) { return vminq_f32(a, b); }
+inline Vec LessF(FVec a, FVec b) { return V(vcltq_f32(a, b)); }
+inline Vec EqF(FVec a, FVec b) { return V(vceqq_f32(a, b)); }
+inline FVec SelectF(Vec mask, FVec a, FVec b) { return vbslq_f32(U32(mask), a, b); }
+inline FVec AbsF(FVec v) { return vabsq_f32(v); }
+using DVec = float64x2_t;
+inline DVec WidenLoD(FVec v) { return vcvt_f64_f32(vget_low_f32(v)); }
+inline DVec WidenHiD(FVec v) { return vcvt_high_f64_f32(v); }
+inline FVec NarrowD(DVec lo, DVec hi) { return vcvt_high_f32_f64(vcvt_f32_f64(lo), hi); }
+inline DVec SplatD(double k) { return vdupq_n_f64(k); }
+inline DVec SubD(DVec a, DVec b) { return vsubq_f64(a, b); }
+inline DVec DivD(DVec a, DVec b) { return vdivq_f64(a, b); }
 
 #endif
 
