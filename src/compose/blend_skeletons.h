@@ -197,6 +197,17 @@ KEZ_ALWAYS_INLINE void DeltaSixteen(std::uint32_t* dst, const std::uint32_t* src
     for (int k = 0; k < 4; ++k) simd::Store(dst + 4 * k, simd::OpaqueBlendFull4<Op>(simd::Load(dst + 4 * k), s[k]));
     return;
   }
+  if constexpr (Op::kDelta > 0) {
+    // Without a full weight among them the scaled delta is one multiply.
+    if (!simd::AnyFull(alphas)) {
+      const simd::Alphas16 weights = simd::ScaleWeights16(alphas);
+      for (int k = 0; k < 4; ++k) {
+        const simd::Vec d = simd::Load(dst + 4 * k);
+        simd::Store(dst + 4 * k, simd::MixDeltaUp4(d, Op::Delta8(s[k], d), simd::PairAlpha16(weights, k)));
+      }
+      return;
+    }
+  }
   for (int k = 0; k < 4; ++k) {
     const simd::Vec d = simd::Load(dst + 4 * k);
     simd::Store(dst + 4 * k, simd::MixDelta4<Op::kDelta>(d, Op::Delta8(s[k], d), simd::PairAlpha16(alphas, k)));

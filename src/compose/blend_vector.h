@@ -62,6 +62,14 @@ inline Vec MixDelta4(Vec d, Vec delta, Vec pairAlpha) {
   return kDelta > 0 ? AddSat8(d, step) : SubSat8(d, step);
 }
 
+// MixDelta4 for an upward delta, with the pair weights made by
+// ScaleWeight16 from scaled alphas of at most 254.
+inline Vec MixDeltaUp4(Vec d, Vec delta, Vec pairWeight) {
+  const Vec even = Scale16(And(delta, Splat16(0x00FF)), pairWeight);
+  const Vec odd = Scale16(ShiftRight16<8>(delta), pairWeight);
+  return AddSat8(d, Or(even, ShiftLeft16<8>(odd)));
+}
+
 // The source alphas of sixteen pixels as 16-bit lanes (pixels 0..7 in lo,
 // 8..15 in hi), scaled by opacity: gathered once, they tell whether the
 // sixteen are opaque and give each four pixels their pair weights with
@@ -82,6 +90,8 @@ inline Alphas16 SourceAlphas16(const Vec* s, std::uint8_t opacity) {
 }
 
 inline bool AllFull(const Alphas16& a) { return All8(Eq16(And(a.lo, a.hi), Splat16(255))); }
+inline bool AnyFull(const Alphas16& a) { return Any8(Eq16(Max16(a.lo, a.hi), Splat16(255))); }
+inline Alphas16 ScaleWeights16(const Alphas16& a) { return {ScaleWeight16(a.lo), ScaleWeight16(a.hi)}; }
 
 // The pair weights (see PairAlpha) of pixels 4k..4k+3 of the sixteen.
 inline Vec PairAlpha16(const Alphas16& a, int k) {

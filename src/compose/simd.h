@@ -76,6 +76,11 @@ inline bool All8(Vec mask) { return _mm_movemask_epi8(mask) == 0xFFFF; }
 // div255 of every lane (x <= 65025): ((w + (w >> 8)) >> 8) with w = x + 1
 // is floor(w * 257 / 65536), the high half of w * 257.
 inline Vec Div255x16(Vec x) { return _mm_mulhi_epu16(_mm_add_epi16(x, _mm_set1_epi16(1)), _mm_set1_epi16(257)); }
+inline bool Any8(Vec mask) { return _mm_movemask_epi8(mask) != 0; }
+// div255(x a) for bytes x and a <= 254 in one high multiply by the weight
+// 257 a + 1 (checked for every such pair; a = 255 would need 65 536).
+inline Vec ScaleWeight16(Vec a) { return _mm_add_epi16(_mm_mullo_epi16(a, _mm_set1_epi16(257)), _mm_set1_epi16(1)); }
+inline Vec Scale16(Vec x, Vec weight) { return _mm_mulhi_epu16(x, weight); }
 
 inline Vec Eq32(Vec a, Vec b) { return _mm_cmpeq_epi32(a, b); }
 inline Vec ShiftRight32(Vec v, int n) { return _mm_srl_epi32(v, _mm_cvtsi32_si128(n)); }
@@ -175,6 +180,11 @@ inline Vec Div255x16(Vec x) {
   const uint16x8_t w = vaddq_u16(U16(x), vdupq_n_u16(1));
   return V(vshrq_n_u16(vsraq_n_u16(w, w, 8), 8));
 }
+inline bool Any8(Vec mask) { return vmaxvq_u8(mask) != 0; }
+// div255(x a) for bytes x and a <= 254: the weight is a itself here, and the
+// product goes through the shift form of the division.
+inline Vec ScaleWeight16(Vec a) { return a; }
+inline Vec Scale16(Vec x, Vec weight) { return Div255x16(Mul16(x, weight)); }
 
 inline Vec Eq32(Vec a, Vec b) { return V(vceqq_u32(U32(a), U32(b))); }
 inline Vec ShiftRight32(Vec v, int n) { return V(vshlq_u32(U32(v), vdupq_n_s32(-n))); }

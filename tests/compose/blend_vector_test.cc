@@ -130,6 +130,26 @@ TEST(WeightedMean, QuotientIsTheFloorForEveryDivisor) {
   }
   EXPECT_EQ(bad, 0u) << "first wrong quotient at F = " << firstBadF;
 }
+
+// The one-multiply scaling of a byte delta: div255(x a) for every byte x
+// and every scaled alpha a up to 254.
+TEST(BlendVectorTest, ScaleByWeightIsDiv255OfTheProduct) {
+  using namespace simd;
+  int bad = 0;
+  for (std::uint32_t a = 0; a <= 254; ++a) {
+    const Vec weight = ScaleWeight16(Splat16(static_cast<std::uint16_t>(a)));
+    for (std::uint32_t x = 0; x < 256; x += 8) {
+      std::uint32_t in[4], out[4];
+      for (std::uint32_t j = 0; j < 4; ++j) in[j] = (x + 2 * j) | (x + 2 * j + 1) << 16;
+      Store(out, Scale16(Load(in), weight));
+      for (std::uint32_t j = 0; j < 8; ++j) {
+        const std::uint32_t got = (out[j / 2] >> (16 * (j % 2))) & 0xFFFF;
+        if (got != div255((x + j) * a)) ++bad;
+      }
+    }
+  }
+  EXPECT_EQ(bad, 0);
+}
 #endif
 
 }  // namespace
