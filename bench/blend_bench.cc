@@ -4,7 +4,8 @@
 // from a pristine copy (on both sides, so the cost is shared; the "reset"
 // benchmark shows it alone), because most modes change the destination's
 // alpha class. The source has random colours and uniformly random alpha,
-// opacity 255, gamma off. scripts/bench-blend prints the ratios.
+// opacity 255, gamma off; a few rows repeat with the same colours as an
+// opaque layer. scripts/bench-blend prints the ratios.
 #include <benchmark/benchmark.h>
 #include <pixman.h>
 
@@ -28,6 +29,7 @@ const char* DestName(Dest d) {
 
 struct Spans {
   std::vector<std::uint32_t> src;
+  std::vector<std::uint32_t> opaqueSrc;  // the same colours at alpha 255: an opaque layer
   std::vector<std::uint32_t> dst[3];
 };
 
@@ -37,6 +39,8 @@ const Spans& TheSpans() {
     std::mt19937 rng(20240611);
     s.src.resize(kSpan);
     for (auto& v : s.src) v = rng();
+    s.opaqueSrc = s.src;
+    for (auto& v : s.opaqueSrc) v |= 0xFF000000u;
     for (Dest d : kDests) {
       auto& dst = s.dst[static_cast<int>(d)];
       dst.resize(kSpan);
@@ -111,8 +115,9 @@ void Reset(benchmark::State& state, Dest dest) {
   state.SetItemsProcessed(state.iterations() * kSpan);
 }
 
-void Blend(benchmark::State& state, int mode, Dest dest) {
+void Blend(benchmark::State& state, int mode, Dest dest, bool opaqueLayer) {
   const Spans& spans = TheSpans();
+  const std::vector<std::uint32_t>& src = opaqueLayer ? spans.opaqueSrc : spans.src;
   std::vector<std::uint32_t> dst(kSpan);
   lumo::DrawParams params;
   params.mode = mode;
@@ -123,16 +128,16 @@ void Blend(benchmark::State& state, int mode, Dest dest) {
   const lumo::RowBlender row = lumo::SelectRowBlender(params);
   for (auto _ : state) {
     std::memcpy(dst.data(), spans.dst[static_cast<int>(dest)].data(), kSpan * 4);
-    row(params, dst.data(), spans.src.data(), kSpan);
+    row(params, dst.data(), src.data(), kSpan);
     benchmark::DoNotOptimize(dst.data());
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(state.iterations() * kSpan);
 }
 
-void Pixman(benchmark::State& state, pixman_op_t op, Dest dest) {
+void Pixman(benchmark::State& state, pixman_op_t op, Dest dest, bool opaqueLayer) {
   const Spans& spans = TheSpans();
-  std::vector<std::uint32_t> src = spans.src;
+  std::vector<std::uint32_t> src = opaqueLayer ? spans.opaqueSrc : spans.src;
   std::vector<std::uint32_t> dst(kSpan);
   pixman_image_t* s = pixman_image_create_bits(PIXMAN_a8r8g8b8, kSpan, 1, src.data(), kSpan * 4);
   pixman_image_t* d = pixman_image_create_bits(PIXMAN_a8r8g8b8, kSpan, 1, dst.data(), kSpan * 4);
@@ -154,14 +159,24 @@ const int kRegistered = [] {
   for (const ModeInfo& m : kModes) {
     for (Dest dest : kDests) {
       benchmark::RegisterBenchmark(
-          (std::string("blend/") + m.name + "/" + DestName(dest)).c_str(), Blend, m.mode, dest);
+          (std::string("blend/") + m.name + "/" + DestName(dest)).c_str(), Blend, m.mode, dest, false);
     }
   }
   for (const PixmanOp& p : kPixmanOps) {
     for (Dest dest : kDests) {
       benchmark::RegisterBenchmark(
-          (std::string("pixman/") + p.name + "/" + DestName(dest)).c_str(), Pixman, p.op, dest);
+          (std::string("pixman/") + p.name + "/" + DestName(dest)).c_str(), Pixman, p.op, dest, false);
     }
+  }
+  // For information: an opaque layer over an opaque destination, the usual
+  // case in a painting, for the modes measured against plain SIMD.
+  for (const ModeInfo& m : {ModeInfo{28, "Normal"}, ModeInfo{29, "Add"}, ModeInfo{42, "LinearDodge"}}) {
+    benchmark::RegisterBenchmark((std::string("layer/") + m.name + "/opaque").c_str(), Blend, m.mode, Dest::Opaque,
+                                 true);
+  }
+  for (const PixmanOp& p : {PixmanOp{PIXMAN_OP_OVER, "OVER"}, PixmanOp{PIXMAN_OP_ADD, "ADD"}}) {
+    benchmark::RegisterBenchmark((std::string("pixman-layer/") + p.name + "/opaque").c_str(), Pixman, p.op,
+                                 Dest::Opaque, true);
   }
   return 0;
 }();

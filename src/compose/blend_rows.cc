@@ -122,14 +122,25 @@ void NormalRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t
   std::int32_t i = 0;
 #if KEZ_BLEND_SIMD
   // Over four opaque pixels every case of the loop is mix(d, s, a).
-  for (; i + 4 <= count; i += 4) {
-    const simd::Vec d = simd::Load(dst + i);
+  const auto four = [&](std::int32_t k) {
+    const simd::Vec d = simd::Load(dst + k);
     if (simd::AllOpaque(d)) {
-      simd::Store(dst + i, simd::MixSource4(d, simd::Load(src + i), params.opacity));
+      simd::Store(dst + k, simd::MixSource4(d, simd::Load(src + k), params.opacity));
     } else {
-      NormalLoop<false>(Bytes(dst + i), Bytes(src + i), 4, params.opacity);
+      NormalLoop<false>(Bytes(dst + k), Bytes(src + k), 4, params.opacity);
     }
+  };
+  // An opaque layer at full opacity (the usual one) replaces every pixel
+  // under it, whatever the destination holds.
+  const bool full = params.opacity == 255;
+  for (; i + 16 <= count; i += 16) {
+    if (full && simd::AllOpaque16(src + i)) {
+      std::memcpy(dst + i, src + i, 16 * sizeof(std::uint32_t));
+      continue;
+    }
+    for (std::int32_t k = i; k < i + 16; k += 4) four(k);
   }
+  for (; i + 4 <= count; i += 4) four(i);
 #endif
   NormalLoop<false>(Bytes(dst + i), Bytes(src + i), count - i, params.opacity);
 }
