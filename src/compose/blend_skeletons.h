@@ -193,13 +193,15 @@ template <class Op>
 KEZ_ALWAYS_INLINE void DeltaSixteen(std::uint32_t* dst, const std::uint32_t* src, std::uint8_t opacity) {
   const simd::Vec s[4] = {simd::Load(src), simd::Load(src + 4), simd::Load(src + 8), simd::Load(src + 12)};
   const simd::Alphas16 alphas = simd::SourceAlphas16(s, opacity);
-  if (opacity == 255 && simd::AllFull(alphas)) {
+  // Below opacity 255 no scaled alpha is full.
+  const simd::MaskSummary full = opacity == 255 ? simd::FullnessOf(alphas) : simd::MaskSummary{false, false};
+  if (full.all) {
     for (int k = 0; k < 4; ++k) simd::Store(dst + 4 * k, simd::OpaqueBlendFull4<Op>(simd::Load(dst + 4 * k), s[k]));
     return;
   }
   if constexpr (Op::kDelta > 0) {
     // Without a full weight among them the scaled delta is one multiply.
-    if (!simd::AnyFull(alphas)) {
+    if (!full.any) {
       const simd::Alphas16 weights = simd::ScaleWeights16(alphas);
       for (int k = 0; k < 4; ++k) {
         const simd::Vec d = simd::Load(dst + 4 * k);

@@ -89,8 +89,11 @@ inline Alphas16 SourceAlphas16(const Vec* s, std::uint8_t opacity) {
   return {lo, hi};
 }
 
-inline bool AllFull(const Alphas16& a) { return All8(Eq16(And(a.lo, a.hi), Splat16(255))); }
-inline bool AnyFull(const Alphas16& a) { return Any8(Eq16(Max16(a.lo, a.hi), Splat16(255))); }
+// Whether all, and whether any, of the sixteen scaled alphas are 255.
+inline MaskSummary FullnessOf(const Alphas16& a) {
+  const Vec full = Splat16(255);
+  return Summarise8(Eq16(a.lo, full), Eq16(a.hi, full));
+}
 inline Alphas16 ScaleWeights16(const Alphas16& a) { return {ScaleWeight16(a.lo), ScaleWeight16(a.hi)}; }
 
 // The pair weights (see PairAlpha) of pixels 4k..4k+3 of the sixteen.

@@ -77,6 +77,15 @@ inline bool All8(Vec mask) { return _mm_movemask_epi8(mask) == 0xFFFF; }
 // is floor(w * 257 / 65536), the high half of w * 257.
 inline Vec Div255x16(Vec x) { return _mm_mulhi_epu16(_mm_add_epi16(x, _mm_set1_epi16(1)), _mm_set1_epi16(257)); }
 inline bool Any8(Vec mask) { return _mm_movemask_epi8(mask) != 0; }
+// Of two byte masks together: all ones, and any one.
+struct MaskSummary {
+  bool all;
+  bool any;
+};
+inline MaskSummary Summarise8(Vec a, Vec b) {
+  const int ma = _mm_movemask_epi8(a), mb = _mm_movemask_epi8(b);
+  return {(ma & mb) == 0xFFFF, (ma | mb) != 0};
+}
 // div255(x a) for bytes x and a <= 254 in one high multiply by the weight
 // 257 a + 1 (checked for every such pair; a = 255 would need 65 536).
 inline Vec ScaleWeight16(Vec a) { return _mm_add_epi16(_mm_mullo_epi16(a, _mm_set1_epi16(257)), _mm_set1_epi16(1)); }
@@ -181,6 +190,11 @@ inline Vec Div255x16(Vec x) {
   return V(vshrq_n_u16(vsraq_n_u16(w, w, 8), 8));
 }
 inline bool Any8(Vec mask) { return vmaxvq_u8(mask) != 0; }
+struct MaskSummary {
+  bool all;
+  bool any;
+};
+inline MaskSummary Summarise8(Vec a, Vec b) { return {All8(vandq_u8(a, b)), Any8(vorrq_u8(a, b))}; }
 // div255(x a) for bytes x and a <= 254: the weight is a itself here, and the
 // product goes through the shift form of the division.
 inline Vec ScaleWeight16(Vec a) { return a; }
