@@ -14,7 +14,7 @@ inline V Gather(const std::uint32_t* row, const std::int32_t* xs) {
 
 template <bool kSmall>
 void Groups(const RowFootprint& rows, const ColumnPairs& columns, std::int32_t count, std::uint32_t* out) {
-  const V zero = Zero(), one = Splat(1);
+  const V zero = Zero();
   for (std::int32_t k = 0; k < count; k += 4) {
     // A last group overlapping the one before it gives the same pixels.
     if (k + 4 > count) k = count - 4;
@@ -39,16 +39,7 @@ void Groups(const RowFootprint& rows, const ColumnPairs& columns, std::int32_t c
       AddWeighted(q, EdgeAlphaWeights(alphaQ, mLast), s);
       coverage = Add(coverage, Add(mFirst, mLast));
     }
-    const V empty = Equal(s.a, zero);
-    const Reciprocal byWeight = Inverse<kSmall>(Or(s.a, And(empty, one)));
-    V alpha = a0;
-    const V mixed = Select(Equal(diff, zero), zero, Select(empty, zero, Splat(~0u)));
-    if (Any(mixed)) alpha = Select(mixed, Divide<kSmall>(Times255(s.a), Inverse<kSmall>(coverage)), a0);
-    V px = ShiftLeft<24>(alpha);
-    px = Or(px, ShiftLeft<16>(Divide<kSmall>(s.r, byWeight)));
-    px = Or(px, ShiftLeft<8>(Divide<kSmall>(s.g, byWeight)));
-    px = Or(px, Divide<kSmall>(s.b, byWeight));
-    v4::Store(out + k, Select(empty, zero, px));
+    v4::Store(out + k, AveragePixels<kSmall>(s, a0, diff, [&] { return Inverse<kSmall>(coverage); }));
   }
 }
 

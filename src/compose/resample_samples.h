@@ -113,5 +113,25 @@ inline Sums4 Total(const SplitSums4& s) {
           Add(s.edge.a, Times255(s.full.a))};
 }
 
+// Four pixels from their footprints' sums: 0 where the alpha weights sum to
+// 0; else (alpha, R, G, B) with each colour floor(sum / weight sum), and the
+// alpha a0 where no sample's alpha differs from it (diff 0), else
+// floor(255 x weight sum / coverage) with the coverage's reciprocal from
+// byCoverage(), asked for only then. kSmall: every sum is below 2^31.
+template <bool kSmall, typename ByCoverage>
+inline V AveragePixels(const Sums4& s, V a0, V diff, ByCoverage byCoverage) {
+  const V zero = Zero();
+  const V empty = Equal(s.a, zero);
+  const Reciprocal byWeight = Inverse<kSmall>(Or(s.a, And(empty, Splat(1))));
+  V alpha = a0;
+  const V mixed = Select(Equal(diff, zero), zero, Select(empty, zero, Splat(~0u)));
+  if (Any(mixed)) alpha = Select(mixed, Divide<kSmall>(Times255(s.a), byCoverage()), a0);
+  V p = ShiftLeft<24>(alpha);
+  p = Or(p, ShiftLeft<16>(Divide<kSmall>(s.r, byWeight)));
+  p = Or(p, ShiftLeft<8>(Divide<kSmall>(s.g, byWeight)));
+  p = Or(p, Divide<kSmall>(s.b, byWeight));
+  return Select(empty, zero, p);
+}
+
 }  // namespace lumo::resample
 #endif  // KEZ_RESAMPLE_VECTOR

@@ -85,7 +85,7 @@ void Groups(const RowFootprint& rows, std::int32_t count, std::uint32_t* out) {
     coverage += RowCoverage(N, rows.wLast) + static_cast<std::uint32_t>(rows.count - 2) * RowCoverage(N, 255);
   }
   const Reciprocal byCoverage = Inverse<kSmall>(Splat(coverage));
-  const V zero = Zero(), one = Splat(1), unused = Zero();
+  const V zero = Zero(), unused = Zero();
   for (std::int32_t k = 0; k < count; k += 4) {
     if (k + 4 > count) k = count - 4;
     const std::size_t base = static_cast<std::size_t>(N) * static_cast<std::size_t>(k);
@@ -103,17 +103,7 @@ void Groups(const RowFootprint& rows, std::int32_t count, std::uint32_t* out) {
         AddRow<N, Weight::Full, Weight::Inner>(cols, a0, unused, acc, diff);
       }
     }
-    const Sums4 s = Total(acc);
-    const V empty = Equal(s.a, zero);
-    const Reciprocal byWeight = Inverse<kSmall>(Or(s.a, And(empty, one)));
-    V alpha = a0;
-    const V mixed = Select(Equal(diff, zero), zero, Select(empty, zero, Splat(~0u)));
-    if (Any(mixed)) alpha = Select(mixed, Divide<kSmall>(Times255(s.a), byCoverage), a0);
-    V p = ShiftLeft<24>(alpha);
-    p = Or(p, ShiftLeft<16>(Divide<kSmall>(s.r, byWeight)));
-    p = Or(p, ShiftLeft<8>(Divide<kSmall>(s.g, byWeight)));
-    p = Or(p, Divide<kSmall>(s.b, byWeight));
-    v4::Store(out + k, Select(empty, zero, p));
+    v4::Store(out + k, AveragePixels<kSmall>(Total(acc), a0, diff, [&] { return byCoverage; }));
   }
 }
 
