@@ -135,7 +135,7 @@ void NormalRow(const DrawParams& params, std::uint32_t* dst, const std::uint32_t
   const bool full = params.opacity == 255;
   for (; i + 16 <= count; i += 16) {
     if (full && simd::AllOpaque16(src + i)) {
-      std::memcpy(dst + i, src + i, 16 * sizeof(std::uint32_t));
+      std::memmove(dst + i, src + i, 16 * sizeof(std::uint32_t));
       continue;
     }
     for (std::int32_t k = i; k < i + 16; k += 4) four(k);

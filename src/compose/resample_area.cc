@@ -198,8 +198,8 @@ std::uint32_t AveragePixel(const std::uint32_t* const* rows, const Span& r, cons
 }
 
 // Whole-number horizontal ratios: four footprints at a time straight from
-// the source rows, the row's last pixel (and all of rows under five) one by
-// one.
+// the source rows, each destination row's last pixel (and every pixel of
+// destinations under five pixels wide) one by one.
 void AreaAverageWholeRatio(CImage32& dst, const CImage32& src, const std::vector<Span>& columns,
                            std::int32_t columnsEach, std::int64_t stepY) {
   const std::int32_t dw = dst.m_width;
@@ -327,7 +327,7 @@ void AreaAverage(CImage32& dst, const CImage32& src, std::int64_t stepX, std::in
   const std::int32_t columnsEach = WholeRatioColumns(stepX);
   if (!empty && widest * tallest <= kNarrowSamples && columnsEach != 0) {
     AreaAverageWholeRatio(dst, src, columns, columnsEach, stepY);
-  } else if (!empty && widest <= 2 && tallest <= kNarrowSamples / 2 && dw >= 4 && ColumnPairsApply(stepX)) {
+  } else if (!empty && widest <= 2 && tallest <= 128 && dw >= 4 && ColumnPairsApply(stepX)) {
     AreaAverageColumnPairs(dst, src, columns, stepY);
   } else if (!empty && widest * tallest <= kNarrowSamples) {
     AreaAverageNarrow(dst, src, columns, stepY);

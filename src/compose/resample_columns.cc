@@ -129,10 +129,6 @@ inline Sums4 SumGroup(Fetch fetch, std::int32_t rowCount, Weight first, Weight l
   return Total(acc);
 }
 
-inline V Gather(const std::uint32_t* row, const std::int32_t* xs) {
-  return Make(row[xs[0]], row[xs[1]], row[xs[2]], row[xs[3]]);
-}
-
 // Middle columns [x, end) in groups of four; returns where it stopped.
 std::int32_t SumColumnGroups(const std::uint32_t* const* rows, std::int32_t rowCount, std::uint32_t mFirst,
                              std::uint32_t mLast, std::int32_t x, std::int32_t end, const MiddleSums& out) {

@@ -1,6 +1,6 @@
 #include "compose/resample_finish.h"
 
-#include "compose/resample_vector.h"
+#include "compose/resample_samples.h"
 
 namespace lumo::resample {
 namespace {
@@ -12,14 +12,6 @@ inline std::uint32_t RowCoverage(std::uint32_t wFirst, std::uint32_t wLast, std:
 }
 
 #if KEZ_RESAMPLE_VECTOR
-
-using namespace v4;
-
-inline V FloorWeights(V wx, V wy) {
-  const V w = MulSmall(wx, wy);
-  const V floor = Splat(255);
-  return Select(Less(w, floor), floor, w);
-}
 
 inline V RowCoverage4(V wFirst, V wLast, V middles, V hasLast, std::uint32_t wy) {
   const V y = Splat(wy);

@@ -8,11 +8,6 @@ namespace lumo::resample {
 #if KEZ_RESAMPLE_VECTOR
 namespace {
 
-inline V Gather(const std::uint32_t* row, const std::int32_t* xs) {
-  return Make(row[xs[0]], row[xs[1]], row[xs[2]], row[xs[3]]);
-}
-
-template <bool kSmall>
 void Groups(const RowFootprint& rows, const ColumnPairs& columns, std::int32_t count, std::uint32_t* out) {
   const V zero = Zero();
   for (std::int32_t k = 0; k < count; k += 4) {
@@ -39,7 +34,7 @@ void Groups(const RowFootprint& rows, const ColumnPairs& columns, std::int32_t c
       AddWeighted(q, EdgeAlphaWeights(alphaQ, mLast), s);
       coverage = Add(coverage, Add(mFirst, mLast));
     }
-    v4::Store(out + k, AveragePixels<kSmall>(s, a0, diff, [&] { return Inverse<kSmall>(coverage); }));
+    v4::Store(out + k, AveragePixels<true>(s, a0, diff, [&] { return Inverse<true>(coverage); }));
   }
 }
 
@@ -57,12 +52,12 @@ bool ColumnPairsApply(std::int64_t stepX) {
 
 void ColumnPairsRow(const RowFootprint& rows, const ColumnPairs& columns, std::int32_t count, std::uint32_t* out) {
 #if KEZ_RESAMPLE_VECTOR
-  // 128 samples of at most 255 x 65 025 stay below 2^31.
-  if (2 * rows.count <= 128) {
-    Groups<true>(rows, columns, count, out);
-  } else {
-    Groups<false>(rows, columns, count, out);
-  }
+  // A footprint at most one source column wide has first and last
+  // horizontal weights summing to at most 255, so a row's two coverage
+  // weights sum to at most 255 x 255 + 255 (the floor lifting the smaller),
+  // and 128 rows of them to 8 355 840: every colour sum, at most 255 times
+  // that, stays below 2^31.
+  Groups(rows, columns, count, out);
 #else
   (void)rows, (void)columns, (void)count, (void)out;
 #endif

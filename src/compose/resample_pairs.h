@@ -27,8 +27,8 @@ struct ColumnPairs {
   const std::uint32_t* lastMask;
 };
 
-// Destination pixels [0, count), count >= 4, of one row. Footprints have at
-// most 256 samples (rows.count <= 128).
+// Destination pixels [0, count), count >= 4, of one row of at most 128
+// source rows.
 void ColumnPairsRow(const RowFootprint& rows, const ColumnPairs& columns, std::int32_t count, std::uint32_t* out);
 
 }  // namespace lumo::resample

@@ -30,6 +30,11 @@ inline V EdgeAlphaWeights(V alpha, V m) {
   return ShiftRight<8>(Add(x, ShiftRight<8>(x)));
 }
 
+// The pixels of row at columns xs[0..3].
+inline V Gather(const std::uint32_t* row, const std::int32_t* xs) {
+  return Make(row[xs[0]], row[xs[1]], row[xs[2]], row[xs[3]]);
+}
+
 // FloorWeight of wx x wy (both <= 255, so the product fits 16 bits).
 inline V FloorWeights(V wx, V wy) {
   const V w = MulSmall(wx, wy);

@@ -113,7 +113,8 @@ inline FVec ToFloat(Vec v) { return _mm_cvtepi32_ps(v); }
 inline FVec AddF(FVec a, FVec b) { return _mm_add_ps(a, b); }
 inline FVec MulF(FVec a, FVec b) { return _mm_mul_ps(a, b); }
 inline FVec DivF(FVec a, FVec b) { return _mm_div_ps(a, b); }
-// Toward zero, for lanes inside the int32 range.
+// Toward zero, for lanes from 0 to below 2^31 (callers clamp or mask
+// first; below 0 the two processors differ).
 inline Vec Truncate(FVec v) { return _mm_cvttps_epi32(v); }
 inline FVec SplatF(float k) { return _mm_set1_ps(k); }
 inline FVec LoadF(const float* p) { return _mm_loadu_ps(p); }

@@ -373,14 +373,16 @@ TEST_P(ResampleKernelsTest, WholeNumberColumnRatiosMatchReference) {
 
 // Footprints of one or two columns (enlargements across, or equal widths)
 // are summed pixel by pixel in one pass: widths leaving 0 to 3 pixels over,
-// row counts from one to past the most whose sums stay below 2^31.
+// row counts from one to 128, the most that path takes (with sums just
+// below 2^31), and past it.
 TEST_P(ResampleKernelsTest, OneOrTwoColumnFootprintsMatchReference) {
   Lcg rng(37);
   for (const auto& [sw, sh, dw, dh] :
        {std::array<int, 4>{100, 100, 256, 256}, std::array<int, 4>{3, 2, 4, 5}, std::array<int, 4>{5, 9, 13, 4},
         std::array<int, 4>{37, 50, 37, 20}, std::array<int, 4>{16, 3, 16, 2}, std::array<int, 4>{7, 1, 9, 1},
         std::array<int, 4>{6, 640, 7, 9}, std::array<int, 4>{6, 640, 11, 5}, std::array<int, 4>{9, 300, 10, 1},
-        std::array<int, 4>{2, 7, 255, 3}, std::array<int, 4>{41, 41, 42, 43}}) {
+        std::array<int, 4>{2, 7, 255, 3}, std::array<int, 4>{41, 41, 42, 43}, std::array<int, 4>{6, 1270, 7, 10},
+        std::array<int, 4>{5, 1280, 5, 10}}) {
     ExpectMatchesReference(RandomPixels(sw, sh, rng), sw, sh, dw, dh, rng);
   }
 }
