@@ -197,7 +197,9 @@ bool ExtractThumbnail(lumo::CImage32& image, DocumentContext& context) {
 
   // The copy never reads past what the blob holds, and its size must fit the
   // 32-bit count; otherwise the blob is unreadable and the image untouched.
-  if (!sizesFit || bytes > length) return true;
+  // So is a side below 1: the image would grow a side with no pixels behind
+  // it and show whatever its storage held before.
+  if (!sizesFit || bytes == 0 || bytes > length) return true;
 
   // A picture that cannot be stored is no picture: the image is 1x1 then.
   if (!image.Resize(static_cast<int>(width), static_cast<int>(height))) return false;
@@ -206,11 +208,9 @@ bool ExtractThumbnail(lumo::CImage32& image, DocumentContext& context) {
     std::swap(image.m_pixels, scratch.m_pixels);
     return true;
   }
-  if (bytes != 0) {
-    lumo::ImageLock lock(&image);
-    std::uint32_t* target = image.m_pixels != nullptr ? image.m_pixels : image.RowAddress(0);
-    if (target == nullptr) return false;
-    std::memcpy(target, pixels.get(), static_cast<std::size_t>(bytes));
-  }
+  lumo::ImageLock lock(&image);
+  std::uint32_t* target = image.m_pixels != nullptr ? image.m_pixels : image.RowAddress(0);
+  if (target == nullptr) return false;
+  std::memcpy(target, pixels.get(), static_cast<std::size_t>(bytes));
   return true;
 }

@@ -1,5 +1,6 @@
 #include "formats/pxv/page_store.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 #include <utility>
@@ -63,40 +64,40 @@ void SeekPageMapper::Load(PageHandle* header, PageFile& file) {
   m_header = header;
   const std::uint64_t pageCount = file.PageCount();
 
-  // The chain of index continuation pages. Each one is a distinct page of
-  // the file, so a chain longer than the file has pages loops.
+  // The chain of index continuation pages. A page met a second time means
+  // the chain loops; every page read is a distinct page the file holds.
+  std::set<std::uint64_t> visited;
   std::uint64_t next = LoadU64(header->buffer + kFirstContinuationOffset);
   while (next != 0) {
-    if (m_continuation.size() >= pageCount) ThrowIoError();
+    if (!visited.insert(next).second) ThrowIoError();
     unsigned char* page = file.ReadFilePage(next);
     m_continuation.push_back(page);
     next = LoadU64(page + kNextContinuationOffset);
   }
 
-  // Free lists: pages outside the file cannot be free, so only those below
-  // the page count are marked.
-  std::vector<bool> used(pageCount, false);
-  auto markUsed = [&](std::uint64_t fidx) {
-    if (fidx < pageCount) used[fidx] = true;
-  };
-  markUsed(0);
-  markUsed(1);
+  // Free lists. The used pages are gathered, sorted, and the gaps between
+  // them below the page count become the free ranges: memory and time follow
+  // the map's entries, never the size the stream claims.
+  std::vector<std::uint64_t> used{0, 1};
   const std::uint64_t first = LoadU64(header->buffer + kFirstContinuationOffset);
-  if (first != 0) markUsed(first);
-  for (unsigned char* page : m_continuation) {
-    const std::uint64_t fidx = LoadU64(page + kNextContinuationOffset);
-    if (fidx != 0) markUsed(fidx);
-  }
+  if (first != 0) used.push_back(first);
+  for (unsigned char* page : m_continuation) used.push_back(LoadU64(page + kNextContinuationOffset));
   const std::int64_t capacity = Capacity();
   for (std::int64_t vidx = 0; vidx < capacity; ++vidx) {
     const std::uint64_t fidx = Lookup(vidx);
     if (fidx != 0)
-      markUsed(fidx);
+      used.push_back(fidx);
     else
       m_freeVidx.push_back(static_cast<std::uint64_t>(vidx));
   }
-  for (std::uint64_t fidx = 2; fidx < pageCount; ++fidx)
-    if (!used[fidx]) m_freeFidx.push_back(fidx);
+  std::sort(used.begin(), used.end());
+  std::uint64_t start = 2;
+  for (const std::uint64_t fidx : used) {
+    if (fidx >= pageCount) break;
+    if (fidx > start) m_freeFidx.push_back(PageRange{start, fidx});
+    start = std::max(start, fidx + 1);
+  }
+  if (start < pageCount) m_freeFidx.push_back(PageRange{start, pageCount});
 }
 
 void SeekPageMapper::ReleaseIndexPages(PageFile& file) {

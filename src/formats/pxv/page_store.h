@@ -73,6 +73,13 @@ class ReadablePageStore {
   virtual std::uint64_t PageCount() = 0;
 };
 
+// Free file pages first to end - 1.
+struct PageRange {
+  std::uint64_t first = 0;
+  std::uint64_t end = 0;
+  bool operator==(const PageRange&) const = default;
+};
+
 // Resolves vidx through the map of the current header and its index
 // continuation pages.
 class SeekPageMapper {
@@ -93,14 +100,17 @@ class SeekPageMapper {
   std::uint64_t Lookup(std::int64_t vidx) const;
 
   const std::vector<std::uint64_t>& FreeVidx() const { return m_freeVidx; }
-  const std::vector<std::uint64_t>& FreeFidx() const { return m_freeFidx; }
+  // Every fidx from 2 to page count - 1 that nothing uses, as ascending
+  // disjoint ranges: a sparse file of many pages costs one entry, not one
+  // per page.
+  const std::vector<PageRange>& FreeFidx() const { return m_freeFidx; }
   const std::vector<unsigned char*>& ContinuationPages() const { return m_continuation; }
 
  private:
   PageHandle* m_header = nullptr;
   std::vector<unsigned char*> m_continuation;
   std::vector<std::uint64_t> m_freeVidx;
-  std::vector<std::uint64_t> m_freeFidx;
+  std::vector<PageRange> m_freeFidx;
   bool m_released = false;
 };
 

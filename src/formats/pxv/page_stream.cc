@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "formats/pxv/little_endian.h"
 #include "lumo/errors.h"
@@ -63,11 +64,13 @@ void PageStream::Open(ReadablePageStore* store, std::int64_t vidx) {
 
     std::int64_t next = LoadI64(m_head + 9);
     if (next == kNoPage) return;
-    // Every extension page is a page of the file, so a chain longer than the
-    // file has pages returns to one it has seen.
+    // A vidx met a second time means the chain loops. Each page decides its
+    // successor, so a chain without repeats is no longer than the distinct
+    // pages the file holds.
+    std::set<std::int64_t> visited;
     while (next != kNoPage) {
       if (next <= 0) Fail("Invalid nextVidx", static_cast<std::uint64_t>(next));
-      if (m_extensions.size() >= pages) Fail("Extension chain longer than the file", m_extensions.size());
+      if (!visited.insert(next).second) Fail("Extension chain loops", static_cast<std::uint64_t>(next));
       unsigned char* page = store->GetPage(next);
       m_extensions.push_back(page);
       m_extensionVidx.push_back(next);

@@ -84,6 +84,7 @@ struct E2eCase {
   int width, height;
   UINT cx;
   bool zstd;
+  std::uint64_t declaredPages = 0;  // a sparse file claiming this many pages
 };
 
 class EndToEnd : public ::testing::TestWithParam<E2eCase> {};
@@ -93,7 +94,9 @@ TEST_P(EndToEnd, DibEqualsTheFittedResampledCentredPicture) {
   const KezPicture picture = kez::testing::TestPicture(c.width, c.height, 21);
   KezOptions options;
   if (c.zstd) options.blob = KezOptions::Blob::Zstd;
-  KezStream stream(kez::testing::BuildKez(picture, options));
+  kez::testing::KezDocument doc = kez::testing::BuildKez(picture, options);
+  doc.pageCount = std::max(doc.pageCount, c.declaredPages);
+  KezStream stream(doc);
   const Thumb thumb = GetThumbnailThroughCom(&stream, c.cx);
   ASSERT_EQ(thumb.result, S_OK);
   EXPECT_EQ(thumb.alpha, WTSAT_ARGB);
@@ -110,8 +113,23 @@ INSTANTIATE_TEST_SUITE_P(Documents, EndToEnd,
                                            E2eCase{"portrait_256", 90, 240, 256, false},
                                            E2eCase{"portrait_96", 90, 240, 96, true},
                                            E2eCase{"small_scaled_up_256", 16, 16, 256, false},
-                                           E2eCase{"exact_multiple_96", 48, 24, 96, true}),
+                                           E2eCase{"exact_multiple_96", 48, 24, 96, true},
+                                           E2eCase{"stat_claims_2_to_the_62_bytes", 4, 4, 96, true, 1ULL << 46}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EndToEndFailures, ThumbRefWithASideOfZeroGivesATransparentSquare) {
+  // A one-column picture first leaves pixels in the pool's blocks of that size.
+  for (const auto& [w, h] : {std::pair{1, 16}, {0, 16}, {16, 0}, {0, 0}}) {
+    KezOptions options;
+    options.rootContent = kez::testing::BuildRootRecord({true, w, h, 3, true, 3, 0});
+    KezStream stream(kez::testing::BuildKez(kez::testing::TestPicture(16, 16), options));
+    const Thumb thumb = GetThumbnailThroughCom(&stream, 32);
+    ASSERT_EQ(thumb.result, S_OK);
+    if (w == 0 || h == 0) {
+      EXPECT_EQ(thumb.pixels, std::vector<std::uint32_t>(32 * 32, 0)) << w << "x" << h;
+    }
+  }
+}
 
 TEST(EndToEndFailures, DamagedDocumentGivesSFalseWithoutBitmap) {
   platform::testing::EchoNotices(false);

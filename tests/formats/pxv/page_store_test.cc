@@ -168,7 +168,11 @@ TEST(FreeLists, ListUnmappedVidxAndUnusedFilePages) {
   EXPECT_EQ(freeVidx[1], 2u);
   EXPECT_EQ(freeVidx[2], 4u);
   EXPECT_EQ(freeVidx.back(), 4093u);
-  EXPECT_EQ(store->Mapper().FreeFidx(), (std::vector<std::uint64_t>{4, 5}));
+  EXPECT_EQ(store->Mapper().FreeFidx(), (std::vector<pagestore::PageRange>{{4, 6}}));
+  // A stream claiming 2^62 bytes: still one range, not 2^46 entries.
+  doc.pageCount = std::uint64_t{1} << 46;
+  KezStream huge(doc);
+  EXPECT_EQ(OpenPageStore(&huge)->Mapper().FreeFidx(), (std::vector<pagestore::PageRange>{{4, std::uint64_t{1} << 46}}));
 }
 
 TEST(FreeLists, ContinuationPagesAreUsed) {
@@ -179,7 +183,7 @@ TEST(FreeLists, ContinuationPagesAreUsed) {
   // Pages: 2 continuation, 3 vidx 1, 4 vidx 4094, 5 free.
   KezStream stream(doc);
   auto store = OpenPageStore(&stream);
-  EXPECT_EQ(store->Mapper().FreeFidx(), (std::vector<std::uint64_t>{5}));
+  EXPECT_EQ(store->Mapper().FreeFidx(), (std::vector<pagestore::PageRange>{{5, 6}}));
   EXPECT_EQ(store->Mapper().FreeVidx().size(), 4094u + 4095u - 2u);
 }
 
