@@ -1,6 +1,7 @@
 #include "compose/resample_area.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <vector>
 

@@ -1,5 +1,7 @@
 #include "compose/resample_columns.h"
 
+#include <cstddef>
+
 #include "compose/resample_samples.h"
 
 namespace lumo::resample {

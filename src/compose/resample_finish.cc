@@ -1,5 +1,7 @@
 #include "compose/resample_finish.h"
 
+#include <cstddef>
+
 #include "compose/resample_samples.h"
 
 namespace lumo::resample {

@@ -20,3 +20,8 @@ STDAPI DllCanUnloadNow();
 // S_OK or the first failure; nothing is undone.
 STDAPI DllRegisterServer();
 STDAPI DllUnregisterServer();
+// For the command line "user" (any case): the same entries under
+// HKEY_CURRENT_USER\Software\Classes, written when `install` is set and
+// removed otherwise (regsvr32 /n /i:user, regsvr32 /u /n /i:user); any other
+// command line is E_INVALIDARG.
+STDAPI DllInstall(BOOL install, LPCWSTR commandLine);

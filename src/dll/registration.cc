@@ -1,5 +1,6 @@
 // Self-registration: the class under CLSID, its in-process server, and the
-// thumbnail handler entry of ".kez" (or of the ProgID ".kez" names).
+// thumbnail handler entry of ".kez" (or of the ProgID ".kez" names), for the
+// machine or, through DllInstall with "user", for the current user alone.
 #include "dll/registration.h"
 
 #include <cstdarg>
@@ -65,7 +66,24 @@ void FindAssociation(WCHAR (&association)[MAX_PATH]) {
   if (FAILED(hr) || association[0] == L'\0') FormatKeyPath(association, MAX_PATH, L"%s", kExtension);
 }
 
-HRESULT Register() {
+// Where the entries go: HKEY_CLASSES_ROOT for the machine, or the current
+// user's Software\Classes, which the shell merges into it and which needs no
+// administrator.
+struct Scope {
+  HKEY root;
+  const WCHAR* prefix;
+};
+Scope MachineScope() { return {HKEY_CLASSES_ROOT, L""}; }
+Scope UserScope() { return {HKEY_CURRENT_USER, L"Software\\Classes\\"}; }
+
+HRESULT ScopedKeyPath(WCHAR (&key)[MAX_PATH], const Scope& scope, const WCHAR* format, const WCHAR* argument) {
+  WCHAR relative[MAX_PATH];
+  const HRESULT hr = FormatKeyPath(relative, MAX_PATH, format, argument);
+  if (FAILED(hr)) return hr;
+  return FormatKeyPath(key, MAX_PATH, L"%s%s", scope.prefix, relative);
+}
+
+HRESULT Register(const Scope& scope) {
   WCHAR path[MAX_PATH];
   HRESULT hr = ModulePath(path, true);
   if (FAILED(hr)) return hr;
@@ -83,17 +101,17 @@ HRESULT Register() {
       argument = association;
     }
     WCHAR key[MAX_PATH];
-    hr = FormatKeyPath(key, MAX_PATH, entry.keyFormat, argument);
+    hr = ScopedKeyPath(key, scope, entry.keyFormat, argument);
     if (FAILED(hr)) return hr;
     const WCHAR* data = entry.data == Data::Text ? entry.text : entry.data == Data::ModulePath ? path : classId;
-    hr = WriteStringValue(key, entry.valueName, data);
+    hr = WriteStringValue(scope.root, key, entry.valueName, data);
     if (FAILED(hr)) return hr;
   }
   SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
   return S_OK;
 }
 
-HRESULT Unregister() {
+HRESULT Unregister(const Scope& scope) {
   WCHAR path[MAX_PATH];
   HRESULT hr = ModulePath(path, false);
   if (FAILED(hr)) return hr;
@@ -101,17 +119,40 @@ HRESULT Unregister() {
   hr = ClassIdText(classId);
   if (FAILED(hr)) return hr;
   WCHAR key[MAX_PATH];
-  hr = FormatKeyPath(key, MAX_PATH, kClassKey, classId);
+  hr = ScopedKeyPath(key, scope, kClassKey, classId);
   if (FAILED(hr)) return hr;
-  const LONG error = RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
+  const LONG error = RegDeleteTreeW(scope.root, key);
   if (error != kOk) return FromWin32(error);
 
   WCHAR association[MAX_PATH];
   FindAssociation(association);
-  hr = FormatKeyPath(key, MAX_PATH, kHandlerKey, association);
+  hr = ScopedKeyPath(key, scope, kHandlerKey, association);
   if (FAILED(hr)) return hr;
   // The "shellex" key above the handler stays: other handlers may live there.
-  return FromWin32(RegDeleteTreeW(HKEY_CLASSES_ROOT, key));
+  return FromWin32(RegDeleteTreeW(scope.root, key));
+}
+
+// No exception leaves an export.
+template <typename Action>
+HRESULT Guarded(Action action) {
+  try {
+    return action();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
+// "user", in any ASCII case.
+bool IsUserCommand(LPCWSTR text) {
+  if (text == nullptr) return false;
+  const WCHAR* expected = L"user";
+  for (; *expected != L'\0'; ++text, ++expected) {
+    const WCHAR c = *text >= L'A' && *text <= L'Z' ? static_cast<WCHAR>(*text - L'A' + L'a') : *text;
+    if (c != *expected) return false;
+  }
+  return *text == L'\0';
 }
 
 }  // namespace
@@ -165,8 +206,12 @@ HRESULT FormatKeyPath(LPWSTR buffer, std::size_t capacity, LPCWSTR format, ...) 
 }
 
 HRESULT WriteStringValue(LPCWSTR subkey, LPCWSTR valueName, LPCWSTR text) {
+  return WriteStringValue(HKEY_CLASSES_ROOT, subkey, valueName, text);
+}
+
+HRESULT WriteStringValue(HKEY root, LPCWSTR subkey, LPCWSTR valueName, LPCWSTR text) {
   HKEY key = nullptr;
-  LONG error = RegCreateKeyExW(HKEY_CLASSES_ROOT, subkey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+  LONG error = RegCreateKeyExW(root, subkey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
   if (error != kOk) return FromWin32(error);
   if (text != nullptr) {
     // The terminator is not stored: chars * sizeof(WCHAR) bytes.
@@ -204,21 +249,14 @@ HRESULT ReadAssociation(LPWSTR buffer) {
 }
 
 STDAPI DllRegisterServer() {
-  try {
-    return Register();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  return Guarded([] { return Register(MachineScope()); });
 }
 
 STDAPI DllUnregisterServer() {
-  try {
-    return Unregister();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  return Guarded([] { return Unregister(MachineScope()); });
+}
+
+STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
+  if (!IsUserCommand(commandLine)) return E_INVALIDARG;
+  return Guarded([install] { return install ? Register(UserScope()) : Unregister(UserScope()); });
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "platform/com.h"
+#include "platform/registry.h"
 
 // Key paths and the association text live in buffers of this many WCHARs.
 constexpr std::size_t kKeyPathCapacity = MAX_PATH;
@@ -21,6 +22,8 @@ HRESULT FormatKeyPath(LPWSTR buffer, std::size_t capacity, LPCWSTR format, ...);
 // valueName (null: the default value) to text as REG_SZ without its
 // terminator. The result is the create's failure, else the set's result.
 HRESULT WriteStringValue(LPCWSTR subkey, LPCWSTR valueName, LPCWSTR text);
+// The same under another root key.
+HRESULT WriteStringValue(HKEY root, LPCWSTR subkey, LPCWSTR valueName, LPCWSTR text);
 
 // The default value of HKEY_CLASSES_ROOT\.kez, terminated, into a buffer of
 // kKeyPathCapacity WCHARs. A value that fills the whole buffer without a

@@ -1,7 +1,6 @@
 #include "lumo/image.h"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstddef>
@@ -100,20 +99,19 @@ bool CImage32::FillChecker(int columns, int rows, std::uint32_t colourA, std::ui
 void CImage32::Lock() {
   if (!g_pagedMemory) return;
   EnterCriticalSection(&m_cs);
-  std::atomic_ref<std::int32_t> count(m_lockCount);
-  if (count.load() == 0) {
+  // The count changes only under the image's lock.
+  if (m_lockCount == 0) {
     m_buffer->Pin();
     RefreshPixels();
   }
-  count.fetch_add(1);
+  ++m_lockCount;
   LeaveCriticalSection(&m_cs);
 }
 
 void CImage32::Unlock() {
   if (!g_pagedMemory) return;
   EnterCriticalSection(&m_cs);
-  std::atomic_ref<std::int32_t> count(m_lockCount);
-  if (count.fetch_sub(1) - 1 == 0) {
+  if (--m_lockCount == 0) {
     m_buffer->Unpin();
     RefreshPixels();
   }

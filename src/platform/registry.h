@@ -1,5 +1,5 @@
 // The registry, as registration uses it: keys and string values under
-// HKEY_CLASSES_ROOT. On Windows this is the SDK; elsewhere an in-process
+// HKEY_CLASSES_ROOT and HKEY_CURRENT_USER. On Windows this is the SDK; elsewhere an in-process
 // registry with the same functions and results (empty at start, gone at exit).
 #pragma once
 
@@ -24,8 +24,11 @@ struct SECURITY_ATTRIBUTES {
 };
 using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 
-// Sign-extended, as the SDK defines it. Only this root exists here.
+// Sign-extended, as the SDK defines them. The current user's root is kept
+// here as the key "HKEY_CURRENT_USER" at the top of the one tree, so tests
+// see both; there is no merged view of the two.
 #define HKEY_CLASSES_ROOT (reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<LONG>(0x80000000u))))
+#define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<LONG>(0x80000001u))))
 
 constexpr REGSAM KEY_READ = 0x20019;
 constexpr REGSAM KEY_WRITE = 0x20006;

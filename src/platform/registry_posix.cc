@@ -1,4 +1,4 @@
-// An in-process registry under HKEY_CLASSES_ROOT with the results the
+// An in-process registry under HKEY_CLASSES_ROOT (and HKEY_CURRENT_USER) with the results the
 // Windows functions give, plus the test hooks that inspect it and make its
 // calls fail.
 #include "platform/registry.h"
@@ -124,10 +124,21 @@ std::wstring DisplayPath(Registry& r, const std::vector<std::wstring>& folded,
   return out;
 }
 
-// The handle's record, with the root as an always-open handle of full access.
+constexpr wchar_t kCurrentUser[] = L"HKEY_CURRENT_USER";
+
+// The handle's record, with the roots as always-open handles of full access.
 const Handle* Lookup(Registry& r, HKEY hKey) {
   static const Handle kRoot{{}, kAllAccess};
+  static const Handle kUserRoot{{Fold(kCurrentUser)}, kAllAccess};
   if (hKey == HKEY_CLASSES_ROOT) return &kRoot;
+  if (hKey == HKEY_CURRENT_USER) {
+    auto& user = r.root.subkeys[Fold(kCurrentUser)];
+    if (!user) {
+      user = std::make_unique<Key>();
+      user->name = kCurrentUser;
+    }
+    return &kUserRoot;
+  }
   const auto it = r.handles.find(reinterpret_cast<std::uintptr_t>(hKey));
   return it == r.handles.end() ? nullptr : &it->second;
 }
@@ -269,7 +280,7 @@ LONG RegCloseKey(HKEY hKey) {
   const Fault* fault = Fire(r, call, display);
   if (it == r.handles.end()) {
     // Closing the predefined root is allowed and does nothing.
-    const LONG result = hKey == HKEY_CLASSES_ROOT ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    const LONG result = hKey == HKEY_CLASSES_ROOT || hKey == HKEY_CURRENT_USER ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
     return Record(r, call, display, nullptr, fault != nullptr ? fault->error : result);
   }
   r.handles.erase(it);

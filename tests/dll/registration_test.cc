@@ -61,19 +61,34 @@ class RegistrationTest : public ::testing::Test {
   static std::uint32_t U(HRESULT hr) { return static_cast<std::uint32_t>(hr); }
 };
 
-TEST_F(RegistrationTest, WritesEveryKeyAndValueExactly) {
-  ASSERT_EQ(DllRegisterServer(), S_OK);
-  const std::wstring handler = L".kez" + kHandlerSuffix;
-  EXPECT_EQ(pt::RegistryKeys(), (std::vector<std::wstring>{L".kez", L".kez\\shellex", handler, L"CLSID", kClassKey,
-                                                           kServerKey}));
+// Machine-wide registration, and per-user installation with the same
+// entries under the current user's classes.
+struct ScopeCase {
+  const char* name;
+  HRESULT (*install)();
+  HRESULT (*uninstall)();
+  const wchar_t* prefix;
+};
+
+class RegistrationScope : public RegistrationTest, public ::testing::WithParamInterface<ScopeCase> {};
+
+TEST_P(RegistrationScope, WritesEveryKeyAndValueExactlyAndRemovesThem) {
+  ASSERT_EQ(GetParam().install(), S_OK);
+  const std::wstring p = GetParam().prefix;
+  const std::wstring handler = p + L".kez" + kHandlerSuffix;
+  std::vector<std::wstring> keys{p + L".kez", p + L".kez\\shellex", handler, p + L"CLSID", p + kClassKey,
+                                 p + kServerKey};
+  if (!p.empty()) keys.insert(keys.begin(), {L"HKEY_CURRENT_USER", L"HKEY_CURRENT_USER\\Software",
+                                             L"HKEY_CURRENT_USER\\Software\\Classes"});
+  EXPECT_EQ(pt::RegistryKeys(), keys);
   struct Expected {
     std::wstring key, name, text;
   };
   const std::vector<Expected> expected = {
       {handler, L"", kClsid},
-      {kClassKey, L"", L"KezThumbDll.KezThumbnailProvider Class"},
-      {kServerKey, L"", kDllPath},
-      {kServerKey, L"ThreadingModel", L"Apartment"},
+      {p + kClassKey, L"", L"KezThumbDll.KezThumbnailProvider Class"},
+      {p + kServerKey, L"", kDllPath},
+      {p + kServerKey, L"ThreadingModel", L"Apartment"},
   };
   const auto values = pt::RegistryValues();
   ASSERT_EQ(values.size(), expected.size());
@@ -90,6 +105,23 @@ TEST_F(RegistrationTest, WritesEveryKeyAndValueExactly) {
   EXPECT_EQ(notifications[0].flags, 0u);
   EXPECT_EQ(notifications[0].item1, nullptr);
   EXPECT_EQ(notifications[0].item2, nullptr);
+
+  EXPECT_EQ(GetParam().uninstall(), S_OK);
+  EXPECT_TRUE(pt::RegistryValues().empty());
+  EXPECT_EQ(U(GetParam().uninstall()), 0x80070002u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scopes, RegistrationScope,
+    ::testing::Values(ScopeCase{"machine", DllRegisterServer, DllUnregisterServer, L""},
+                      ScopeCase{"user", [] { return DllInstall(TRUE, L"User"); },
+                                [] { return DllInstall(FALSE, L"user"); }, L"HKEY_CURRENT_USER\\Software\\Classes\\"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RegistrationTest, InstallKnowsOnlyTheUserCommand) {
+  for (const wchar_t* line : {static_cast<const wchar_t*>(nullptr), L"", L"users", L"use", L"machine"})
+    for (BOOL install : {TRUE, FALSE}) EXPECT_EQ(DllInstall(install, line), E_INVALIDARG);
+  EXPECT_TRUE(pt::RegistryCallLog().empty());
 }
 
 TEST_F(RegistrationTest, CallsComeInTheOrderOfTheEntries) {
