@@ -19,8 +19,8 @@ inline bool RegionsReleased() { return g_regionsReleased.load(std::memory_order_
 // A chunk for `blockSize`, without an owner: from the fresh regions, then,
 // within the skip budget, from the exhausted ones, else from a new region.
 // Null once the regions have been released. Throws std::runtime_error
-// "VirtualAlloc2 not found." or "FailAlignedAlloc" when a region cannot be
-// reserved, std::bad_alloc when bookkeeping cannot grow.
+// "FailAlignedAlloc" when a region cannot be reserved, std::bad_alloc when
+// bookkeeping cannot grow.
 ChunkHeader* AcquireChunk(std::int64_t blockSize);
 
 // Whether `address` lies in one of the regions reserved so far (after the

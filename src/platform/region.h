@@ -8,8 +8,9 @@ namespace platform {
 
 // Reserves and commits `size` bytes of zeroed read/write memory whose address
 // is a multiple of `alignment` (a power of two, at least the page size).
-// Throws std::runtime_error "VirtualAlloc2 not found." when the system lacks
-// the aligned reservation call, "FailAlignedAlloc" when the reservation fails.
+// Throws std::runtime_error "FailAlignedAlloc" when the reservation fails.
+// On Windows VirtualAlloc2 is used where the system has it, and a plain
+// reservation at an aligned address where it does not.
 void* ReserveAlignedRegion(std::size_t size, std::size_t alignment);
 
 // Gives a region from ReserveAlignedRegion back to the system.
