@@ -1,4 +1,4 @@
-// The hue family's checksum, shared by the tests and the ARM64 check.
+// The hue family's checksum: every build, x86-64 and ARM64 alike, must give it.
 #pragma once
 
 #include <cstdint>
