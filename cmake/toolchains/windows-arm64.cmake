@@ -4,7 +4,9 @@
 # (resource scripts go through MinGW's windres, see zig-rc).
 #
 # zig links libc++, libunwind and compiler-rt statically and the CRT through
-# Windows' own DLLs, so kezthumb.dll and kezthumb.exe import only system DLLs.
+# Windows' own DLLs, so kezthumb.dll and kezthumb.exe import only system DLLs
+# (and, with the libunwind that scripts/bootstrap-windows adjusts, export only
+# their own functions).
 # Libraries are looked up only below KEZ_WINDOWS_DEPS (scripts/build-windows-deps
 # fills it), never in the host's /usr; programs (flatc) are the host's.
 set(CMAKE_SYSTEM_NAME Windows)
