@@ -2,12 +2,14 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <new>
 
 #include "lumo/memory.h"
 #include "lumo/pool_global.h"
 #include "lumo/pool_layout.h"
 #include "lumo/pool_region.h"
 #include "platform/kernel.h"
+#include "platform/thread_exit.h"
 
 namespace lumo {
 namespace {
@@ -21,32 +23,41 @@ struct Slot {
   ChunkHeader* chunk;  // owned by this thread; null until the first use
 };
 
-// One per thread. Constant-initialised and trivially destructible, so the
-// fast path reaches it with no initialisation check; ThreadReaper retires its
-// chunks when the thread ends.
+// One per thread, on the heap: the call at thread exit that hands its chunks
+// back may run when the thread's thread-local storage is already gone.
 struct ThreadRecord {
-  Slot slots[kSlotCount];
-  std::uint32_t threadId;  // 0 until the thread first takes a chunk
-  bool reaperArmed;
-  bool reaped;  // the thread is ending: keep no chunk
+  Slot slots[kSlotCount] = {{0x4000, nullptr}, {0x10000, nullptr}, {0x20000, nullptr}};
+  std::uint32_t threadId = 0;  // 0: the shared record of ended threads
 };
 
-constinit thread_local ThreadRecord t_record{
-    {{0x4000, nullptr}, {0x10000, nullptr}, {0x20000, nullptr}}, 0, false, false};
+// Null until the thread first needs a chunk, so the fast path reaches the
+// record with one load and no initialisation check.
+constinit thread_local ThreadRecord* t_record = nullptr;
 
-struct ThreadReaper {
-  bool armed = false;
-  ~ThreadReaper() {
-    ThreadRecord& record = t_record;
-    record.reaped = true;
-    for (Slot& slot : record.slots) {
-      if (slot.chunk != nullptr && !pool::RegionsReleased()) pool::RetireChunk(slot.chunk);
-      slot.chunk = nullptr;
-    }
+// Never written: a thread that uses the pools after handing its chunks back
+// (or that cannot arrange the hand-back) keeps no chunk, and each one it
+// takes is retired at once.
+ThreadRecord g_endedRecord;
+
+void ReapThread(void* data) {
+  auto* record = static_cast<ThreadRecord*>(data);
+  for (Slot& slot : record->slots)
+    if (slot.chunk != nullptr && !pool::RegionsReleased()) pool::RetireChunk(slot.chunk);
+  if (platform::kThreadLocalsAtThreadExit && t_record == record) t_record = &g_endedRecord;
+  delete record;
+}
+
+ThreadRecord* NewRecord() {
+  auto* record = new (std::nothrow) ThreadRecord;
+  if (record == nullptr) return nullptr;
+  record->threadId = GetCurrentThreadId();
+  if (!platform::CallAtThreadExit(ReapThread, record)) {
+    delete record;
+    record = &g_endedRecord;
   }
-};
-
-thread_local ThreadReaper t_reaper;
+  t_record = record;
+  return record;
+}
 
 // Takes the chunk's remote list whole (one exchange) as the new local list
 // and pops its head. Owner thread only.
@@ -59,17 +70,12 @@ FreeBlock* TakeRemote(ChunkHeader* chunk) {
 }
 
 [[gnu::noinline]] void* AllocateSlow(int index) {
-  ThreadRecord& record = t_record;
-  Slot& slot = record.slots[index];
+  ThreadRecord* record = t_record != nullptr ? t_record : NewRecord();
+  if (record == nullptr) return nullptr;
+  const bool keeps = record != &g_endedRecord;
+  Slot& slot = record->slots[index];
   if (slot.chunk != nullptr) {
     if (FreeBlock* block = TakeRemote(slot.chunk)) return block;
-  }
-  if (!record.reaperArmed && !record.reaped) {
-    t_reaper.armed = true;  // first use constructs it, so it runs at thread exit
-    record.reaperArmed = true;
-  }
-  if (record.threadId == 0) record.threadId = GetCurrentThreadId();
-  if (slot.chunk != nullptr) {
     pool::RetireChunk(slot.chunk);
     slot.chunk = nullptr;
   }
@@ -77,25 +83,24 @@ FreeBlock* TakeRemote(ChunkHeader* chunk) {
   for (int attempt = 0; attempt < 4; ++attempt) {
     ChunkHeader* chunk = pool::AcquireChunk(slot.blockSize);
     if (chunk == nullptr) return std::malloc(static_cast<std::size_t>(slot.blockSize));  // regions released
-    chunk->owner.store(record.threadId, std::memory_order_relaxed);
-    slot.chunk = chunk;
+    chunk->owner.store(record->threadId, std::memory_order_relaxed);
     FreeBlock* block = chunk->localList;
     if (block != nullptr)
       chunk->localList = block->next;
     else
       block = TakeRemote(chunk);
-    if (block == nullptr || record.reaped) {
-      // An ending thread has no reaper left to retire the chunk later.
+    if (block != nullptr && keeps)
+      slot.chunk = chunk;
+    else
       pool::RetireChunk(chunk);
-      slot.chunk = nullptr;
-    }
     if (block != nullptr) return block;
   }
   return nullptr;
 }
 
 inline void* AllocateFromSlot(int index) {
-  if (ChunkHeader* chunk = t_record.slots[index].chunk) {
+  ThreadRecord* record = t_record;
+  if (ChunkHeader* chunk = record != nullptr ? record->slots[index].chunk : nullptr) {
     if (FreeBlock* block = chunk->localList) {
       chunk->localList = block->next;
       return block;
@@ -107,7 +112,8 @@ inline void* AllocateFromSlot(int index) {
 inline void ReleaseToChunk(void* address) {
   ChunkHeader* chunk = pool::ChunkOf(address);
   FreeBlock* block = static_cast<FreeBlock*>(address);
-  const std::uint32_t self = t_record.threadId;
+  const ThreadRecord* record = t_record;
+  const std::uint32_t self = record != nullptr ? record->threadId : 0;
   if (self != 0 && chunk->owner.load(std::memory_order_relaxed) == self) {
     block->next = chunk->localList;
     chunk->localList = block;

@@ -43,7 +43,9 @@ constexpr DWORD ERROR_KEY_DELETED = 1018;
 
 // Key names and value names compare without regard to ASCII case; a null or
 // empty value name is the key's default value. Values keep exactly the bytes
-// given. Missing keys and values give ERROR_FILE_NOT_FOUND.
+// given. (Windows also stores the terminator of string data whose count left
+// it out, when it follows in memory; reading past the caller's count is not
+// copied here. The Windows tests check the real registry's byte counts.) Missing keys and values give ERROR_FILE_NOT_FOUND.
 LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass, DWORD dwOptions,
                      REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                      LPDWORD lpdwDisposition);
