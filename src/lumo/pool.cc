@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "lumo/heap_reserve.h"
 #include "lumo/memory.h"
 #include "lumo/pool_global.h"
 #include "lumo/pool_layout.h"
@@ -139,7 +140,9 @@ void* PoolAllocate(std::size_t size) {
   if (size > kLargestRequest) return nullptr;  // rounding would wrap to 0
   size = (size + 7) & ~static_cast<std::size_t>(7);
   const int index = pool::SlotOf(size);
-  void* block = index >= 0 && !pool::RegionsReleased() ? AllocateFromSlot(index) : std::malloc(size);
+  void* block = index < 0                     ? HeapAllocate(size)
+                : !pool::RegionsReleased() ? AllocateFromSlot(index)
+                                           : std::malloc(size);
   // A failed allocation is not counted: nobody will free it.
   if (block != nullptr) Count(static_cast<std::int64_t>(size));
   return block;
@@ -150,7 +153,7 @@ void PoolFree(void* block, std::size_t size) {
   size = (size + 7) & ~static_cast<std::size_t>(7);
   const int index = pool::SlotOf(size);
   if (index < 0) {
-    std::free(block);
+    HeapFree(block, size);
   } else if (!pool::RegionsReleased()) {
     ReleaseToChunk(block);
   } else if (!pool::InRegion(block)) {

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <cstring>
 #include <ostream>
+#include <utility>
 
+#include "lumo/heap_reserve.h"
 #include "lumo/pool.h"
 #include "lumo/pool_global.h"
 #include "lumo/pool_layout.h"
@@ -97,3 +99,22 @@ TEST(Memory, ReleasingNullChangesNothing) {
 }
 
 }  // namespace
+
+TEST(HeapReserve, LargeBlocksAreReusedByRequestsTheyFit) {
+  constexpr std::size_t kMiB = 1u << 20;
+  void* a = lumo::HeapAllocate(4 * kMiB);
+  void* b = lumo::HeapAllocate(2 * kMiB);
+  lumo::HeapFree(a, 4 * kMiB);
+  lumo::HeapFree(b, 2 * kMiB);
+  // Too large for either, and less than half of the larger: fresh blocks.
+  void* c = lumo::HeapAllocate(5 * kMiB);
+  void* d = lumo::HeapAllocate(kMiB - 1);
+  EXPECT_NE(c, a);
+  EXPECT_NE(c, b);
+  EXPECT_NE(d, b);
+  // Each kept block serves a request it fits, and both were still kept.
+  EXPECT_EQ(lumo::HeapAllocate(4 * kMiB - 8), a);
+  EXPECT_EQ(lumo::HeapAllocate(2 * kMiB), b);
+  for (auto [block, size] : {std::pair{a, 4 * kMiB - 8}, {b, 2 * kMiB}, {c, 5 * kMiB}, {d, kMiB - 1}})
+    lumo::HeapFree(block, size);
+}

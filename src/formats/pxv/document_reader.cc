@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -12,6 +13,7 @@
 #include "formats/pxv/document_buffer.h"
 #include "formats/pxv/page_stream.h"
 #include "lumo/errors.h"
+#include "lumo/heap_reserve.h"
 
 namespace {
 
@@ -65,7 +67,11 @@ bool DecodeBlob(PageStream& stream, DecompressorPool& pool, std::uint8_t* kind, 
 
   const std::uint64_t compressedSize = total - 9;
   if (compressedSize > kInt32Max) return false;
-  HeapBytes compressed = Allocate(compressedSize);
+  // From the large-block reserve: a host reading one document after another
+  // reuses the pages instead of faulting fresh ones in each time.
+  const auto release = [compressedSize](unsigned char* p) { lumo::HeapFree(p, static_cast<std::size_t>(compressedSize)); };
+  std::unique_ptr<unsigned char, decltype(release)> compressed(
+      static_cast<unsigned char*>(lumo::HeapAllocate(static_cast<std::size_t>(compressedSize))), release);
   if (!compressed) return false;
   if (static_cast<std::uint64_t>(stream.Read(compressed.get(), static_cast<std::int32_t>(compressedSize))) !=
       compressedSize)
