@@ -3,6 +3,7 @@
 #include <new>
 
 #include "dll/class_factory.h"
+#include "platform/process_end.h"
 #include "thumb/module_count.h"
 
 HINSTANCE g_moduleHandle = nullptr;
@@ -10,11 +11,14 @@ HINSTANCE g_moduleHandle = nullptr;
 const CLSID CLSID_KezThumbnailProvider = {
     0x09533617, 0x4b9f, 0x4f3c, {0x86, 0x43, 0x8a, 0x14, 0xbf, 0x00, 0x75, 0x9d}};
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID reserved) {
   if (fdwReason == DLL_PROCESS_ATTACH) {
     g_moduleHandle = hinstDLL;
     DisableThreadLibraryCalls(hinstDLL);
   }
+  // A process that is ending, not an unloading: skip teardown that takes
+  // locks the vanished threads may hold.
+  if (fdwReason == DLL_PROCESS_DETACH && reserved != nullptr) platform::NoteProcessEnding();
   return TRUE;
 }
 

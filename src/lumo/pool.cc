@@ -44,7 +44,9 @@ void ReapThread(void* data) {
   auto* record = static_cast<ThreadRecord*>(data);
   for (Slot& slot : record->slots)
     if (slot.chunk != nullptr && !pool::RegionsReleased()) pool::RetireChunk(slot.chunk);
-  if (platform::kThreadLocalsAtThreadExit && t_record == record) t_record = &g_endedRecord;
+  // On the ending thread itself, later uses keep no chunk. (On Windows the
+  // fiber-local callbacks run before the runtime frees thread-locals.)
+  if (t_record == record) t_record = &g_endedRecord;
   delete record;
 }
 

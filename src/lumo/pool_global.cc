@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "lumo/pool_region.h"
+#include "platform/process_end.h"
 #include "platform/region.h"
 
 namespace lumo::pool {
@@ -39,7 +40,9 @@ GlobalPool& Global() {
 // Releases the regions when static objects are destroyed (process end, or
 // unloading of the module that holds the library).
 struct RegionReleaser {
-  ~RegionReleaser() { ReleaseRegions(); }
+  ~RegionReleaser() {
+    if (!platform::ProcessEnding()) ReleaseRegions();
+  }
 };
 RegionReleaser g_releaser;
 

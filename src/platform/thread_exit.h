@@ -11,11 +11,4 @@ namespace platform {
 // them, on the unloading thread. False when it cannot be arranged.
 bool CallAtThreadExit(void (*callback)(void*), void* data);
 
-// Whether the thread's thread-locals are still there when that call runs.
-#ifdef _WIN32
-inline constexpr bool kThreadLocalsAtThreadExit = false;
-#else
-inline constexpr bool kThreadLocalsAtThreadExit = true;
-#endif
-
 }  // namespace platform

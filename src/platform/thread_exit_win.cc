@@ -8,6 +8,7 @@
 #include <atomic>
 
 #include "platform/kernel.h"
+#include "platform/process_end.h"
 
 namespace platform {
 namespace {
@@ -24,7 +25,7 @@ void WINAPI RunCallback(void* data) {
 struct FiberSlot {
   DWORD index = FlsAlloc(RunCallback);
   ~FiberSlot() {
-    if (index != FLS_OUT_OF_INDEXES) FlsFree(index);
+    if (index != FLS_OUT_OF_INDEXES && !ProcessEnding()) FlsFree(index);
   }
 };
 
