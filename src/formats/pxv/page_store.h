@@ -69,7 +69,7 @@ class ReadablePageStore {
   virtual bool HasPage(std::int64_t vidx) = 0;
   virtual void Describe(std::int64_t vidx, std::ostream& out) = 0;
   virtual std::uint8_t Version() = 0;
-  // Whole pages in the file: what bounds every chain and length in it.
+  // Whole pages in the file: what bounds every stream length in it.
   virtual std::uint64_t PageCount() = 0;
 };
 
