@@ -22,6 +22,11 @@ struct FreeDeleter {
 };
 using HeapBytes = std::unique_ptr<unsigned char, FreeDeleter>;
 
+struct ReserveDeleter {
+  std::size_t size;
+  void operator()(unsigned char* p) const { lumo::HeapFree(p, size); }
+};
+
 HeapBytes Allocate(std::uint64_t size) {
   if (size > std::numeric_limits<std::size_t>::max()) return nullptr;
   return HeapBytes(static_cast<unsigned char*>(std::malloc(size == 0 ? 1 : static_cast<std::size_t>(size))));
@@ -69,9 +74,9 @@ bool DecodeBlob(PageStream& stream, DecompressorPool& pool, std::uint8_t* kind, 
   if (compressedSize > kInt32Max) return false;
   // From the large-block reserve: a host reading one document after another
   // reuses the pages instead of faulting fresh ones in each time.
-  const auto release = [compressedSize](unsigned char* p) { lumo::HeapFree(p, static_cast<std::size_t>(compressedSize)); };
-  std::unique_ptr<unsigned char, decltype(release)> compressed(
-      static_cast<unsigned char*>(lumo::HeapAllocate(static_cast<std::size_t>(compressedSize))), release);
+  const auto size = static_cast<std::size_t>(compressedSize);
+  std::unique_ptr<unsigned char, ReserveDeleter> compressed(static_cast<unsigned char*>(lumo::HeapAllocate(size)),
+                                                            ReserveDeleter{size});
   if (!compressed) return false;
   if (static_cast<std::uint64_t>(stream.Read(compressed.get(), static_cast<std::int32_t>(compressedSize))) !=
       compressedSize)
