@@ -47,7 +47,14 @@ bool WriteFailMarker(const fs::path& path, const std::vector<PngText>& text, std
   return EncodePng(clear, 1, 1, text, &png, error) && WriteFileAtomically(path, png, true, error);
 }
 
-void Process(const FoundDocument& document, const CacheRequest& request, const Places& places, ThumbnailRoad& road,
+// What one worker thread keeps from document to document: its COM objects,
+// and the PNG's bytes, so a long run does not fault in fresh pages for each.
+struct Worker {
+  ThumbnailRoad road;
+  std::vector<std::uint8_t> png;
+};
+
+void Process(const FoundDocument& document, const CacheRequest& request, const Places& places, Worker& worker,
              Tally& tally, Console& console) {
   FileStamp stamp;
   std::string error;
@@ -71,15 +78,14 @@ void Process(const FoundDocument& document, const CacheRequest& request, const P
     return;
   }
 
-  const RoadResult result = road.Make(document.path, request.size);
+  const RoadResult result = worker.road.Make(document.path, request.size);
   ForgetServerNotices();
   const auto text = CacheEntryText(uri, stamp, MimeType(result.format));
   std::error_code ignored;
   switch (result.status) {
     case RoadStatus::kThumbnail: {
-      std::vector<std::uint8_t> png;
-      if (!EncodePng(result.rgba.data(), result.size, result.size, text, &png, &error) ||
-          !WriteFileAtomically(thumbnail, png, true, &error)) {
+      if (!EncodePng(result.rgba.data(), result.size, result.size, text, &worker.png, &error) ||
+          !WriteFileAtomically(thumbnail, worker.png, true, &error)) {
         console.Message(Say(thumbnail, "cannot write: " + error));
         tally.failed++;
         tally.ioError = true;
@@ -194,9 +200,9 @@ CacheOutcome FillCache(const CacheRequest& request, Console& console) {
   std::condition_variable finished;
   std::atomic<std::size_t> next{0};
   const auto work = [&] {
-    ThumbnailRoad road;  // this thread's own COM objects
+    Worker worker;
     for (std::size_t i = next++; i < documents.size(); i = next++) {
-      Process(documents[i], request, places, road, tally, console);
+      Process(documents[i], request, places, worker, tally, console);
       tally.done++;
       finished.notify_one();
     }

@@ -1,6 +1,7 @@
 #include "png_writer.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <csetjmp>
 #include <cstdio>
@@ -59,10 +60,12 @@ bool Encode(Sink* sink, const std::uint8_t* rgba, int width, int height, png_tex
   png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
                PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
-  // Bulk cache filling is bound by this step. Level 3 costs half the time of
-  // zlib's default 6; Paeth alone packs painted pictures about as tight as
-  // trying every filter per row, in three fifths of the time.
-  png_set_compression_level(png, 3);
+  // Bulk cache filling is bound by this step. After the Paeth filter a
+  // painted picture is mostly runs of small differences: zlib's run-length
+  // strategy codes them in three fifths of the time of level 3, and up to 13%
+  // smaller (level 6 trying every filter is 10% smaller again, at four to
+  // seven times the time).
+  png_set_compression_strategy(png, Z_RLE);
   png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_PAETH);
   if (textCount > 0) png_set_text(png, info, text, textCount);
   const std::size_t stride = static_cast<std::size_t>(width) * 4;
