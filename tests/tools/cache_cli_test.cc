@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "kezthumb/md5.h"
+#include "kezthumb/cache.h"
 #include "kezthumb/png_text.h"
 #include "kezthumb/png_writer.h"
 #include "support/kez_writer.h"
@@ -130,10 +130,10 @@ class CacheCli : public ::testing::Test {
     return RunKezthumb(args, options);
   }
   fs::path Thumb(const std::string& folder, const fs::path& document) const {
-    return m_cache / "thumbnails" / folder / (kezthumb::Md5Hex(Uri(document)) + ".png");
+    return m_cache / "thumbnails" / folder / kezthumb::CacheFileName(Uri(document));
   }
   fs::path Marker(const fs::path& document) const {
-    return m_cache / "thumbnails" / "fail" / "kezthumb-0.1.0" / (kezthumb::Md5Hex(Uri(document)) + ".png");
+    return m_cache / "thumbnails" / "fail" / "kezthumb-0.1.0" / kezthumb::CacheFileName(Uri(document));
   }
   // Every file under the cache, relative, sorted.
   std::vector<std::string> CacheFiles() const {
@@ -183,10 +183,10 @@ TEST_F(CacheCli, FillsTheCacheThenSkipsWhatIsCurrent) {
   EXPECT_EQ(run.err.find('\r'), std::string::npos);  // no progress bar off a terminal
 
   std::vector<std::string> expected = {
-      "thumbnails/fail/kezthumb-0.1.0/" + kezthumb::Md5Hex(Uri(bad)) + ".png",
-      "thumbnails/normal/" + kezthumb::Md5Hex(Uri(a)) + ".png",
-      "thumbnails/normal/" + kezthumb::Md5Hex(Uri(b)) + ".png",
-      "thumbnails/normal/" + kezthumb::Md5Hex(Uri(misnamed)) + ".png",
+      "thumbnails/fail/kezthumb-0.1.0/" + kezthumb::CacheFileName(Uri(bad)),
+      "thumbnails/normal/" + kezthumb::CacheFileName(Uri(a)),
+      "thumbnails/normal/" + kezthumb::CacheFileName(Uri(b)),
+      "thumbnails/normal/" + kezthumb::CacheFileName(Uri(misnamed)),
   };
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(CacheFiles(), expected);  // nothing else: no temporary files, no entry for notes.txt
@@ -314,27 +314,57 @@ TEST_F(CacheCli, ProblemsWithPathsAreReportedAndTheRestIsDone) {
   EXPECT_EQ(run.err, "kezthumb: " + missing.string() + ": No such file or directory\n" + "kezthumb: " +
                          text.string() + ": not a known document format\n");
   ExpectSummary(run, "1 written, 0 up to date, 1 failed");
-  EXPECT_EQ(CacheFiles(), std::vector<std::string>{"thumbnails/large/" + kezthumb::Md5Hex(Uri(good)) + ".png"});
+  EXPECT_EQ(CacheFiles(), std::vector<std::string>{"thumbnails/large/" + kezthumb::CacheFileName(Uri(good))});
 }
 
-// An entry under the right name that describes another URI (a collision, or
-// a foreign file) is replaced.
-TEST_F(CacheCli, EntryForAnotherUriIsReplaced) {
+// Entries under the right name that do not describe the document as it is
+// (another URI, a stale time, damage, not a PNG at all) are made again.
+TEST_F(CacheCli, EntriesThatDoNotMatchAreReplaced) {
   const fs::path doc = m_docs / "d.kez";
   WriteFile(doc, Kez(20, 20, 1));
+  SetMtime(doc, 1700000000);
   ASSERT_EQ(Cache({doc.string()}).status, 0);
   const fs::path thumb = Thumb("large", doc);
-  const std::uint8_t pixel[4] = {};
-  Bytes foreign;
-  std::string error;
-  ASSERT_TRUE(kezthumb::EncodePng(pixel, 1, 1,
-                                  {{"Thumb::URI", "file:///elsewhere"},
-                                   {"Thumb::MTime", kezthumb::ReadPngText(thumb).at("Thumb::MTime")}},
-                                  &foreign, &error));
-  WriteFile(thumb, foreign);
-  const auto run = Cache({doc.string()});
-  ExpectSummary(run, "1 written, 0 up to date, 0 failed");
-  EXPECT_EQ(Decode(thumb).width, 256);
+  const Bytes good = ReadAll(thumb);
+  const auto entry = [](const std::string& uri, const std::string& mtime) {
+    const std::uint8_t pixel[4] = {};
+    Bytes png;
+    std::string error;
+    EXPECT_TRUE(kezthumb::EncodePng(pixel, 1, 1, {{"Thumb::URI", uri}, {"Thumb::MTime", mtime}}, &png, &error));
+    return png;
+  };
+  Bytes truncated = good;
+  truncated.resize(60);  // inside the text chunks
+  Bytes badHeader = good;
+  badHeader[20] ^= 1;  // the header's CRC no longer matches
+  const struct {
+    const char* name;
+    Bytes bytes;
+  } cases[] = {{"another URI", entry("file:///elsewhere", "1700000000")},
+               {"stale time", entry(Uri(doc), "1699999999")},
+               {"truncated", truncated},
+               {"bad header", badHeader},
+               {"not a PNG", {'n', 'o', 'p', 'e'}}};
+  for (const auto& c : cases) {
+    WriteFile(thumb, c.bytes);
+    const auto run = Cache({doc.string()});
+    ExpectSummary(run, "1 written, 0 up to date, 0 failed");
+    EXPECT_EQ(run.err, "") << c.name;
+    EXPECT_TRUE(ReadAll(thumb) == good) << c.name;
+  }
+}
+
+// A name that is not UTF-8 is escaped byte for byte; the digest is md5sum's of
+// 'file:///tmp/kezthumb%20%FF%FEname.kez'.
+TEST_F(CacheCli, NameThatIsNotUtf8) {
+  const fs::path document = "/tmp/kezthumb \xFF\xFEname.kez";
+  WriteFile(document, Kez(16, 16, 5));
+  const auto run = Cache({document.string()});
+  fs::remove(document);
+  EXPECT_EQ(run.status, 0) << run.err;
+  const fs::path thumb = m_cache / "thumbnails/large/7e1cf95caaa2ce5ae809b7739d57ed11.png";
+  ASSERT_TRUE(fs::exists(thumb));
+  EXPECT_EQ(kezthumb::ReadPngText(thumb).at("Thumb::URI"), "file:///tmp/kezthumb%20%FF%FEname.kez");
 }
 
 TEST_F(CacheCli, HomeWhenXdgCacheHomeIsUnset) {
@@ -345,7 +375,7 @@ TEST_F(CacheCli, HomeWhenXdgCacheHomeIsUnset) {
   options.env["HOME"] = (m_dir / "home").string();
   const auto run = RunKezthumb({"--cache", doc.string()}, options);
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_TRUE(fs::exists(m_dir / "home/.cache/thumbnails/large" / (kezthumb::Md5Hex(Uri(doc)) + ".png")));
+  EXPECT_TRUE(fs::exists(m_dir / "home/.cache/thumbnails/large" / (kezthumb::CacheFileName(Uri(doc)))));
   options.env["HOME"] = std::nullopt;
   const auto noHome = RunKezthumb({"--cache", doc.string()}, options);
   EXPECT_EQ(noHome.status, 2);

@@ -1,6 +1,5 @@
 #include "cache.h"
 
-#include "md5.h"
 #include "version.h"
 
 namespace kezthumb {
@@ -21,8 +20,6 @@ std::optional<std::filesystem::path> ThumbnailRoot(const EnvironmentLookup& look
   if (home && !home->empty()) return std::filesystem::path(*home) / ".cache" / "thumbnails";
   return std::nullopt;
 }
-
-std::string CacheFileName(const std::string& uri) { return Md5Hex(uri) + ".png"; }
 
 std::string FailFolderName() { return std::string("kezthumb-") + kVersion; }
 

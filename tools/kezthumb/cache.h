@@ -33,6 +33,11 @@ using EnvironmentLookup = std::function<std::optional<std::string>(const char* n
 // $HOME/.cache/thumbnails; nullopt when neither can be had.
 std::optional<std::filesystem::path> ThumbnailRoot(const EnvironmentLookup& lookup);
 
+// Naming (cache_names_posix.cc, with GLib): the file URI of an absolute path, escaped byte for byte as the desktop's
+// file managers do (names need not be UTF-8); empty when the path is not
+// absolute.
+std::string FileUri(const std::string& absolutePath);
+
 // "<32 hex digits of MD5(uri)>.png".
 std::string CacheFileName(const std::string& uri);
 

@@ -15,7 +15,6 @@
 #include "png_writer.h"
 #include "server_notices.h"
 #include "thumbnail_road.h"
-#include "uri.h"
 
 namespace kezthumb {
 namespace {
@@ -64,7 +63,13 @@ void Process(const FoundDocument& document, const CacheRequest& request, const P
     tally.ioError = true;
     return;
   }
-  const std::string uri = FileUri(document.path.generic_string());
+  const std::string uri = FileUri(document.path.string());
+  if (uri.empty()) {  // the walk gives absolute paths; this is the last line
+    console.Message(Say(document.path, "no file URI for this path"));
+    tally.failed++;
+    tally.ioError = true;
+    return;
+  }
   const std::string name = CacheFileName(uri);
   const fs::path thumbnail = places.thumbnails / name;
   const fs::path marker = places.failures / name;

@@ -51,6 +51,12 @@ int MakeOne(const Options& options) {
 }
 
 int FillTheCache(const Options& options) {
+#ifdef _WIN32
+  // The freedesktop cache has no counterpart here: Explorer keeps its own.
+  (void)options;
+  std::fprintf(stderr, "kezthumb: --cache: there is no freedesktop thumbnail cache on Windows\n");
+  return kExitError;
+#else
   const auto root = ThumbnailRoot([](const char* name) -> std::optional<std::string> {
     const char* value = std::getenv(name);
     if (value == nullptr) return std::nullopt;
@@ -75,6 +81,7 @@ int FillTheCache(const Options& options) {
   std::fflush(stdout);
   if (outcome.ioError) return kExitError;
   return outcome.counts.failed != 0 ? kExitNoThumbnail : kExitWritten;
+#endif
 }
 
 }  // namespace
