@@ -50,7 +50,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Help and version win over everything, even mistakes after them.
         Accepted{{"--help", "--bogus"}, Mode::kHelp, 256, 0, {}},
         Accepted{{"-h"}, Mode::kHelp, 256, 0, {}},
-        Accepted{{"in", "-V"}, Mode::kVersion, 256, 0, {"in"}},
+        Accepted{{"in", "-V"}, Mode::kVersion, 256, 0, {}},
+        // Unambiguous abbreviations of long options, as getopt_long allows.
+        Accepted{{"--ca", "--si=64", "--j", "3", "d"}, Mode::kCache, 64, 3, {"d"}},
         Accepted{{"--version"}, Mode::kVersion, 256, 0, {}}));
 
 struct Rejected {
@@ -72,11 +74,14 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected{{}, "missing INPUT or OUTPUT"},
         Rejected{{"in"}, "missing INPUT or OUTPUT"},
         Rejected{{"a", "b", "c"}, "too many arguments"},
-        Rejected{{"-x", "a", "b"}, "unknown option '-x'"},
-        Rejected{{"--sizes=3", "a", "b"}, "unknown option '--sizes=3'"},
-        Rejected{{"--cachex", "a"}, "unknown option '--cachex'"},
-        Rejected{{"a", "b", "-s"}, "option '-s' needs a value"},
-        Rejected{{"--size"}, "option '--size' needs a value"},
+        Rejected{{"-x", "a", "b"}, "invalid option -- 'x'"},
+        Rejected{{"-s8x", "a", "b"}, "invalid size '8x' (a whole number from 1 to 4096)"},
+        Rejected{{"--cache", "-xh"}, "invalid option -- 'x'"},  // not the long option before it
+        Rejected{{"--sizes=3", "a", "b"}, "unrecognized option '--sizes=3'"},
+        Rejected{{"--cachex", "a"}, "unrecognized option '--cachex'"},
+        Rejected{{"--cache=yes", "a"}, "option '--cache' doesn't allow an argument"},
+        Rejected{{"a", "b", "-s"}, "option requires an argument -- 's'"},
+        Rejected{{"--size"}, "option '--size' requires an argument"},
         Rejected{{"-s", "0", "a", "b"}, "invalid size '0' (a whole number from 1 to 4096)"},
         Rejected{{"-s", "4097", "a", "b"}, "invalid size '4097' (a whole number from 1 to 4096)"},
         Rejected{{"-s", "-5", "a", "b"}, "invalid size '-5' (a whole number from 1 to 4096)"},

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <getopt.h>
+
 #include <charconv>
 
 namespace kezthumb {
@@ -25,74 +27,58 @@ ParsedOptions Fail(std::string error) {
 }  // namespace
 
 ParsedOptions ParseOptions(const std::vector<std::string>& args) {
+  // getopt_long, as Unix tools parse: "-s 128", "-s128", "--size 128",
+  // "--size=128", unambiguous abbreviations ("--si"), options among the
+  // paths, "--" to end them. It reorders the array it is given: a copy.
+  std::vector<std::string> words(args);
+  words.insert(words.begin(), "kezthumb");
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(words.size());
+  static const option kLong[] = {{"size", required_argument, nullptr, 's'}, {"jobs", required_argument, nullptr, 'j'},
+                                 {"cache", no_argument, nullptr, 'c'},     {"help", no_argument, nullptr, 'h'},
+                                 {"version", no_argument, nullptr, 'V'},   {nullptr, 0, nullptr, 0}};
+
   Options options;
   bool cache = false;
-  bool sizeGiven = false;
-  bool jobsGiven = false;
-  std::string sizeText;
-  std::string jobsText;
-  bool endOfOptions = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (endOfOptions || arg.size() < 2 || arg[0] != '-') {
-      options.paths.push_back(arg);
-      continue;
+  const char* sizeText = nullptr;
+  const char* jobsText = nullptr;
+  opterr = 0;  // the complaints are ours, on one line
+  optind = 0;  // a fresh scan (glibc and MinGW-w64 both start over at 0)
+  for (;;) {
+    const int before = optind < 1 ? 1 : optind;
+    const int c = getopt_long(argc, argv.data(), ":s:j:hV", kLong, nullptr);
+    if (c == -1) break;
+    // A long option always uses up its word; a short one inside "-xy" does not.
+    const std::string word = optind > before && optind <= argc ? argv[optind - 1] : "";
+    const bool isLong = word.rfind("--", 0) == 0;
+    switch (c) {
+      case 's': sizeText = optarg; break;
+      case 'j': jobsText = optarg; break;
+      case 'c': cache = true; break;
+      case 'h': options.mode = Mode::kHelp; return {true, options, {}};
+      case 'V': options.mode = Mode::kVersion; return {true, options, {}};
+      case ':':
+        return Fail(isLong ? "option '" + word + "' requires an argument"
+                           : std::string("option requires an argument -- '") + static_cast<char>(optopt) + "'");
+      default:
+        if (isLong && optopt != 0) return Fail("option '" + word.substr(0, word.find('=')) + "' doesn't allow an argument");
+        if (isLong) return Fail("unrecognized option '" + word + "'");
+        return Fail(std::string("invalid option -- '") + static_cast<char>(optopt) + "'");
     }
-    if (arg == "--") {
-      endOfOptions = true;
-      continue;
-    }
-    if (arg == "-h" || arg == "--help") {
-      options.mode = Mode::kHelp;
-      return {true, options, {}};
-    }
-    if (arg == "-V" || arg == "--version") {
-      options.mode = Mode::kVersion;
-      return {true, options, {}};
-    }
-    if (arg == "--cache") {
-      cache = true;
-      continue;
-    }
-    // Options with a value: "-s 128", "-s128", "--size 128", "--size=128".
-    std::string* target = nullptr;
-    std::string value;
-    std::string name;
-    bool inlineValue = false;
-    if (arg.rfind("--size", 0) == 0 || arg.rfind("--jobs", 0) == 0) {
-      name = arg.substr(0, 6);
-      if (arg.size() > 6) {
-        if (arg[6] != '=') return Fail("unknown option '" + arg + "'");
-        value = arg.substr(7);
-        inlineValue = true;
-      }
-    } else if (arg[1] == 's' || arg[1] == 'j') {
-      name = arg.substr(0, 2);
-      if (arg.size() > 2) {
-        value = arg.substr(2);
-        inlineValue = true;
-      }
-    } else {
-      return Fail("unknown option '" + arg + "'");
-    }
-    const bool isSize = name == "-s" || name == "--size";
-    target = isSize ? &sizeText : &jobsText;
-    (isSize ? sizeGiven : jobsGiven) = true;
-    if (!inlineValue) {
-      if (i + 1 >= args.size()) return Fail("option '" + name + "' needs a value");
-      value = args[++i];
-    }
-    *target = value;
   }
+  for (int i = optind; i < argc; ++i) options.paths.emplace_back(argv[i]);
 
   const int maxSize = cache ? kMaxCacheSize : kMaxThumbnailSize;
-  if (sizeGiven && !ParseNumber(sizeText, 1, maxSize, &options.size))
-    return Fail("invalid size '" + sizeText + "' (a whole number from 1 to " + std::to_string(maxSize) + ")");
-  if (jobsGiven) {
+  if (sizeText != nullptr && !ParseNumber(sizeText, 1, maxSize, &options.size))
+    return Fail(std::string("invalid size '") + sizeText + "' (a whole number from 1 to " + std::to_string(maxSize) +
+                ")");
+  if (jobsText != nullptr) {
     if (!cache) return Fail("option '-j' works only with --cache");
     if (!ParseNumber(jobsText, 1, kMaxJobs, &options.jobs))
-      return Fail("invalid job count '" + jobsText + "' (a whole number from 1 to " + std::to_string(kMaxJobs) +
-                  ")");
+      return Fail(std::string("invalid job count '") + jobsText + "' (a whole number from 1 to " +
+                  std::to_string(kMaxJobs) + ")");
   }
   if (cache) {
     options.mode = Mode::kCache;
