@@ -5,7 +5,15 @@
 // run's peak resident memory. Beside it: the time zstd (and zlib) alone need
 // to decompress the same previews, the floor any reader stands on.
 //
+// Then the large case, 60 copies of a 1024 x 1024 painting with a coarse
+// grain (zstd, 3.9 MB each): the bulk fill with one worker (CPU ms per
+// document) and the desktop's one-file run `kezthumb -s 256 IN OUT` (wall
+// time), each beside its parts in this process: zstd alone on the preview,
+// the whole server road to the 256 x 256 pixels (read, decode, resample,
+// bitmap), and writing the PNG alone.
+//
 //   build/<dir>/bench/cache_bench
+//   build/<dir>/bench/cache_bench --benchmark_filter=Large
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -19,6 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "kezthumb/png_writer.h"
+#include "kezthumb/thumbnail_road.h"
 #include "support/kez_writer.h"
 #include "support/packed_writer.h"
 #include "support/picture.h"
@@ -28,6 +38,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kDocuments = 300;
+constexpr int kLargeCopies = 60;
+constexpr int kLargeGrain = 16;  // +-16 levels: 3.9 MB of zstd frames, as the slow real documents
 
 struct Preview {
   std::vector<std::uint8_t> compressed;
@@ -68,6 +80,17 @@ void MakeCorpus(const fs::path& dir) {
         Save(dir / "previews" / (stem + ".zlib"), kez::testing::ZlibCompress(kez::testing::PixelBytes(picture.pixels)));
     }
   }
+  // The large case: one document, copied.
+  kez::testing::KezPicture picture;
+  picture.width = 1024;
+  picture.height = 1024;
+  picture.pixels = kez::testing::PaintingLikePicture(1024, 1024, 7, kLargeGrain);
+  kez::testing::KezOptions options;
+  options.blob = kez::testing::KezOptions::Blob::Zstd;
+  const auto document = kez::testing::BuildKezBytes(picture, options);
+  fs::create_directories(dir / "large");
+  for (int i = 0; i < kLargeCopies; ++i) Save(dir / "large" / (std::to_string(i) + ".kez"), document);
+  Save(dir / "large.zst", kez::testing::ZstdFrames(picture.Bytes(), options.zstd));
 }
 
 // The corpus is made in a child process, so this process stays small: a
@@ -114,17 +137,19 @@ struct ChildUsage {
   double cpuSeconds = 0;  // user + system
 };
 
-// Runs kezthumb --cache over the corpus; false when it did not succeed.
-bool RunCache(int jobs, ChildUsage* child) {
+// Runs kezthumb with `args` (XDG_CACHE_HOME in the corpus, stdout to
+// /dev/null); false when it did not succeed.
+bool RunKezthumb(const std::vector<std::string>& args, ChildUsage* child) {
   const Corpus& corpus = TheCorpus();
   const std::string cache = "XDG_CACHE_HOME=" + (corpus.dir / "cache").string();
-  const std::string jobsText = std::to_string(jobs);
-  const std::string docs = (corpus.dir / "docs").string();
+  std::vector<char*> argv = {const_cast<char*>(KEZTHUMB_BINARY)};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
     putenv(const_cast<char*>(cache.c_str()));
     if (freopen("/dev/null", "w", stdout) == nullptr) _exit(126);
-    execl(KEZTHUMB_BINARY, KEZTHUMB_BINARY, "--cache", "-j", jobsText.c_str(), docs.c_str(), nullptr);
+    execv(KEZTHUMB_BINARY, argv.data());
     _exit(127);
   }
   int status = 0;
@@ -136,12 +161,17 @@ bool RunCache(int jobs, ChildUsage* child) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// kezthumb --cache -j JOBS over a folder of the corpus.
+bool RunCache(int jobs, ChildUsage* child, const char* folder = "docs") {
+  return RunKezthumb({"--cache", "-j", std::to_string(jobs), (TheCorpus().dir / folder).string()}, child);
+}
+
 // Documents per second of wall time; CPU milliseconds per document (user +
 // system of the program, which a busy machine disturbs less); peak memory.
-void Report(benchmark::State& state, const ChildUsage& child) {
-  state.counters["docs_per_s"] = benchmark::Counter(kDocuments, benchmark::Counter::kIsIterationInvariantRate);
+void Report(benchmark::State& state, const ChildUsage& child, int documents = kDocuments) {
+  state.counters["docs_per_s"] = benchmark::Counter(documents, benchmark::Counter::kIsIterationInvariantRate);
   state.counters["cpu_ms_per_doc"] =
-      child.cpuSeconds * 1000.0 / (static_cast<double>(kDocuments) * static_cast<double>(state.iterations()));
+      child.cpuSeconds * 1000.0 / (static_cast<double>(documents) * static_cast<double>(state.iterations()));
   state.counters["peak_rss_MiB"] = static_cast<double>(child.peakKiB) / 1024.0;
 }
 
@@ -209,6 +239,75 @@ void BM_ZlibPreviewsAlone(benchmark::State& state) {
                                                         benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_ZlibPreviewsAlone)->Unit(benchmark::kMillisecond);
+
+// --- The large case -------------------------------------------------------
+
+fs::path LargeDocument() { return TheCorpus().dir / "large" / "0.kez"; }
+
+// The bulk fill, one worker: CPU ms per document is the figure to watch.
+void BM_LargeFillCache(benchmark::State& state) {
+  const Corpus& corpus = TheCorpus();
+  if (!corpus.ok) state.SkipWithError("the corpus could not be made");
+  ChildUsage child;
+  for (auto _ : state) {
+    state.PauseTiming();
+    fs::remove_all(corpus.dir / "cache");
+    state.ResumeTiming();
+    if (!RunCache(1, &child, "large")) state.SkipWithError("kezthumb --cache failed");
+  }
+  Report(state, child, kLargeCopies);
+}
+BENCHMARK(BM_LargeFillCache)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The desktop's one-file run: a whole process, wall time per run.
+void BM_LargeOneShot(benchmark::State& state) {
+  const std::string output = (TheCorpus().dir / "one.png").string();
+  ChildUsage child;
+  for (auto _ : state)
+    if (!RunKezthumb({"-s", "256", LargeDocument().string(), output}, &child)) state.SkipWithError("kezthumb failed");
+  state.counters["cpu_ms"] = child.cpuSeconds * 1000.0 / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_LargeOneShot)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(30);
+
+// zstd alone on the same preview: one context, the output buffer reused.
+void BM_LargeZstdAlone(benchmark::State& state) {
+  std::ifstream file(TheCorpus().dir / "large.zst", std::ios::binary);
+  const std::vector<std::uint8_t> frames{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  ZSTD_DCtx* context = ZSTD_createDCtx();
+  std::vector<std::uint8_t> out(1024 * 1024 * 4);
+  for (auto _ : state) {
+    const std::size_t got = ZSTD_decompressDCtx(context, out.data(), out.size(), frames.data(), frames.size());
+    if (got != out.size()) state.SkipWithError("zstd failed");
+    benchmark::DoNotOptimize(out.data());
+  }
+  ZSTD_freeDCtx(context);
+}
+BENCHMARK(BM_LargeZstdAlone)->Unit(benchmark::kMillisecond);
+
+// The server road in this process, one road for every call as a worker has:
+// the document read and decoded, resampled, the bitmap read back as RGBA.
+void BM_LargeRoadInProcess(benchmark::State& state) {
+  kezthumb::ThumbnailRoad road;
+  for (auto _ : state) {
+    const kezthumb::RoadResult result = road.Make(LargeDocument(), 256);
+    if (result.status != kezthumb::RoadStatus::kThumbnail) state.SkipWithError("no thumbnail");
+    benchmark::DoNotOptimize(result.rgba.data());
+  }
+}
+BENCHMARK(BM_LargeRoadInProcess)->Unit(benchmark::kMillisecond);
+
+// Writing the 256 x 256 PNG alone, the buffer reused as a worker does.
+void BM_LargePngAlone(benchmark::State& state) {
+  kezthumb::ThumbnailRoad road;
+  const kezthumb::RoadResult result = road.Make(LargeDocument(), 256);
+  std::vector<std::uint8_t> png;
+  std::string error;
+  for (auto _ : state)
+    if (!kezthumb::EncodePng(result.rgba.data(), 256, 256, {{"Thumb::URI", "file:///x.kez"}}, &png, &error))
+      state.SkipWithError("EncodePng failed");
+  state.counters["png_bytes"] = static_cast<double>(png.size());
+}
+BENCHMARK(BM_LargePngAlone)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
