@@ -1,7 +1,7 @@
 # Cross-builds for Windows on ARM64 with zig 0.11.0 as the C and C++ compiler
 # (clang 16, MinGW-w64 headers and CRT, libc++), installed outside the source
 # tree by scripts/bootstrap-windows and run through the wrappers in cmake/zig/
-# (resource scripts go through MinGW's windres, see zig-rc).
+# (resource scripts go through MinGW's windres, see zig-windres).
 #
 # zig links libc++, libunwind and compiler-rt statically and the CRT through
 # Windows' own DLLs, so kezthumb.dll and kezthumb.exe import only system DLLs
@@ -17,7 +17,7 @@ get_filename_component(kez_zig_dir "${CMAKE_CURRENT_LIST_DIR}/../zig" ABSOLUTE)
 set(CMAKE_C_COMPILER "${kez_zig_dir}/zig-cc")
 set(CMAKE_CXX_COMPILER "${kez_zig_dir}/zig-c++")
 set(CMAKE_ASM_COMPILER "${kez_zig_dir}/zig-cc")
-set(CMAKE_RC_COMPILER "${kez_zig_dir}/zig-rc")
+set(CMAKE_RC_COMPILER "${kez_zig_dir}/zig-windres")
 set(CMAKE_AR "${kez_zig_dir}/zig-ar" CACHE FILEPATH "Archiver")
 set(CMAKE_RANLIB "${kez_zig_dir}/zig-ranlib" CACHE FILEPATH "Archive indexer")
 # zig builds its C and C++ runtimes once per optimisation level, the first time

@@ -1,0 +1,16 @@
+# kez_version_resource(TARGET FILE_NAME DESCRIPTION): a version block for a
+# Windows program or DLL, from the project's version.
+function(kez_version_resource target name description)
+  if(NOT WIN32)
+    return()
+  endif()
+  get_target_property(type ${target} TYPE)
+  set(KEZ_RC_FILETYPE VFT_APP)
+  if(type STREQUAL SHARED_LIBRARY)
+    set(KEZ_RC_FILETYPE VFT_DLL)
+  endif()
+  set(KEZ_RC_NAME ${name})
+  set(KEZ_RC_DESCRIPTION ${description})
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc @ONLY)
+  target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+endfunction()
