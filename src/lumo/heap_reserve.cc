@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "lumo/sanitizer.h"
+
 namespace lumo {
 namespace {
 
@@ -17,11 +19,9 @@ constexpr int kSlots = 2;
 // Each kept block records its size in its first bytes.
 std::atomic<void*> g_kept[kSlots];
 
-std::size_t KeptSize(void* block) {
-  std::size_t size;
-  std::memcpy(&size, block, sizeof size);
-  return size;
-}
+// A kept block is poisoned in AddressSanitizer builds, its size word too.
+KEZ_NO_ASAN std::size_t KeptSize(const void* block) { return *static_cast<const std::size_t*>(block); }
+KEZ_NO_ASAN void SetKeptSize(void* block, std::size_t size) { *static_cast<std::size_t*>(block) = size; }
 
 // Frees what is still kept when the process ends.
 struct ReserveRelease {
@@ -38,7 +38,11 @@ void* HeapAllocate(std::size_t size) {
     void* block = slot.exchange(nullptr, std::memory_order_acquire);
     if (block == nullptr) continue;
     const std::size_t kept = KeptSize(block);
-    if (kept >= size && kept / 2 <= size) return block;
+    if (kept >= size && kept / 2 <= size) {
+      // What lies behind the request stays poisoned.
+      sanitizer::Unpoison(block, size);
+      return block;
+    }
     // Not this request's size: back where it was, or to the heap.
     void* expected = nullptr;
     if (!slot.compare_exchange_strong(expected, block, std::memory_order_release)) std::free(block);
@@ -52,7 +56,9 @@ void HeapFree(void* block, std::size_t size) {
     std::free(block);
     return;
   }
-  std::memcpy(block, &size, sizeof size);
+  // Poisoned before another thread can take it from a slot.
+  sanitizer::Poison(block, size);
+  SetKeptSize(block, size);
   for (auto& slot : g_kept) {
     void* expected = nullptr;
     if (slot.compare_exchange_strong(expected, block, std::memory_order_release)) return;

@@ -9,6 +9,7 @@
 #include "lumo/pool_global.h"
 #include "lumo/pool_layout.h"
 #include "lumo/pool_region.h"
+#include "lumo/sanitizer.h"
 #include "platform/kernel.h"
 #include "platform/thread_exit.h"
 
@@ -18,6 +19,8 @@ namespace {
 using pool::ChunkHeader;
 using pool::FreeBlock;
 using pool::kSlotCount;
+using pool::NextOf;
+using pool::SetNext;
 
 struct Slot {
   std::int64_t blockSize;
@@ -68,7 +71,7 @@ FreeBlock* TakeRemote(ChunkHeader* chunk) {
   if (chunk->remoteList.load(std::memory_order_relaxed) == nullptr) return nullptr;
   FreeBlock* head = chunk->remoteList.exchange(nullptr, std::memory_order_acquire);
   if (head == nullptr) return nullptr;
-  chunk->localList = head->next;
+  chunk->localList = NextOf(head);
   return head;
 }
 
@@ -89,7 +92,7 @@ FreeBlock* TakeRemote(ChunkHeader* chunk) {
     chunk->owner.store(record->threadId, std::memory_order_relaxed);
     FreeBlock* block = chunk->localList;
     if (block != nullptr)
-      chunk->localList = block->next;
+      chunk->localList = NextOf(block);
     else
       block = TakeRemote(chunk);
     if (block != nullptr && keeps)
@@ -105,7 +108,7 @@ inline void* AllocateFromSlot(int index) {
   ThreadRecord* record = t_record;
   if (ChunkHeader* chunk = record != nullptr ? record->slots[index].chunk : nullptr) {
     if (FreeBlock* block = chunk->localList) {
-      chunk->localList = block->next;
+      chunk->localList = NextOf(block);
       return block;
     }
   }
@@ -115,16 +118,18 @@ inline void* AllocateFromSlot(int index) {
 inline void ReleaseToChunk(void* address) {
   ChunkHeader* chunk = pool::ChunkOf(address);
   FreeBlock* block = static_cast<FreeBlock*>(address);
+  // Poisoned before it is on a list, where another thread may take it.
+  sanitizer::Poison(address, static_cast<std::size_t>(chunk->blockSize));
   const ThreadRecord* record = t_record;
   const std::uint32_t self = record != nullptr ? record->threadId : 0;
   if (self != 0 && chunk->owner.load(std::memory_order_relaxed) == self) {
-    block->next = chunk->localList;
+    SetNext(block, chunk->localList);
     chunk->localList = block;
     return;
   }
   FreeBlock* head = chunk->remoteList.load(std::memory_order_relaxed);
   do {
-    block->next = head;
+    SetNext(block, head);
   } while (!chunk->remoteList.compare_exchange_weak(head, block, std::memory_order_release, std::memory_order_relaxed));
 }
 
@@ -140,11 +145,22 @@ void Count(std::int64_t delta) {
 
 void* PoolAllocate(std::size_t size) {
   if (size > kLargestRequest) return nullptr;  // rounding would wrap to 0
+  const std::size_t asked = size;
   size = (size + 7) & ~static_cast<std::size_t>(7);
   const int index = pool::SlotOf(size);
-  void* block = index < 0                     ? HeapAllocate(size)
-                : !pool::RegionsReleased() ? AllocateFromSlot(index)
-                                           : std::malloc(size);
+  void* block = nullptr;
+  if (index < 0) {
+    block = HeapAllocate(size);
+  } else if (!pool::RegionsReleased()) {
+    block = AllocateFromSlot(index);
+  } else {
+    block = std::malloc(size);
+  }
+  // The bytes asked for become usable; the rounding's slack does not.
+  if (block != nullptr) {
+    sanitizer::Unpoison(block, asked);
+    sanitizer::Poison(static_cast<char*>(block) + asked, size - asked);
+  }
   // A failed allocation is not counted: nobody will free it.
   if (block != nullptr) Count(static_cast<std::int64_t>(size));
   return block;

@@ -8,6 +8,8 @@
 #include <map>
 #include <mutex>
 
+#include "lumo/sanitizer.h"
+
 namespace lumo::pool {
 
 // A region is 16 MiB at a 16 MiB-aligned address, cut into 8 chunks of 2 MiB,
@@ -34,9 +36,13 @@ inline int SlotOf(std::size_t size) {
 }
 
 // A free block's first word links it to the next free block of its list.
+// Free blocks are poisoned in AddressSanitizer builds, so the link is read
+// and written through these two alone.
 struct FreeBlock {
   FreeBlock* next;
 };
+KEZ_NO_ASAN inline FreeBlock* NextOf(const FreeBlock* block) { return block->next; }
+KEZ_NO_ASAN inline void SetNext(FreeBlock* block, FreeBlock* next) { block->next = next; }
 
 // A first-in first-out queue linked through the members' own `queueNext`:
 // moving chunks and regions between queues never allocates, so retiring a

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "lumo/sanitizer.h"
+
 namespace lumo::pool {
 namespace {
 
@@ -19,7 +21,7 @@ void FormatChunk(ChunkHeader* chunk, std::int64_t blockSize) {
   FreeBlock* head = nullptr;
   for (std::size_t i = kChunkSize / size - 1; i >= 1; --i) {
     FreeBlock* block = reinterpret_cast<FreeBlock*>(base + i * size);
-    block->next = head;
+    SetNext(block, head);
     head = block;
   }
   chunk->localList = head;
@@ -46,13 +48,24 @@ RegionHeader* InitRegion(void* base) {
   for (int i = 0; i < kChunksPerRegion; ++i) {
     ChunkHeader* chunk = ChunkAt(base, i);
     ::new (static_cast<void*>(chunk)) ChunkHeader{{0}, nullptr, {nullptr}, 0, nullptr};
+    // Everything but the headers is free memory until a block is handed out.
+    const std::size_t kept = i == 0 ? kRegionHeaderOffset + sizeof(RegionHeader) : sizeof(ChunkHeader);
+    sanitizer::Poison(reinterpret_cast<char*>(chunk) + kept, kChunkSize - kept);
   }
   RegionHeader* region = ::new (static_cast<char*>(base) + kRegionHeaderOffset) RegionHeader();
+  // The class records hang off this header alone, in memory no leak checker
+  // scans; they live as long as the region.
+  sanitizer::RegisterRoot(region, sizeof(RegionHeader));
   for (int i = 0; i < kChunksPerRegion; ++i) region->blank.push_back(ChunkAt(base, i));
   return region;
 }
 
-void DestroyRegion(RegionHeader* region) noexcept { region->~RegionHeader(); }
+void DestroyRegion(RegionHeader* region) noexcept {
+  region->~RegionHeader();
+  sanitizer::UnregisterRoot(region, sizeof(RegionHeader));
+  // The caller unmaps the region; memory mapped there later starts clean.
+  sanitizer::Unpoison(reinterpret_cast<void*>(RegionBaseOf(region)), kRegionSize);
+}
 
 ChunkHeader* TakeChunk(RegionHeader& region, std::int64_t blockSize) {
   // The record exists before any chunk of this size leaves the region, so

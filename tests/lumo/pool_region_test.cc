@@ -38,14 +38,14 @@ class PrivateRegion : public testing::Test {
   static std::vector<FreeBlock*> PopAll(ChunkHeader* chunk) {
     std::vector<FreeBlock*> blocks;
     while (FreeBlock* block = chunk->localList) {
-      chunk->localList = block->next;
+      chunk->localList = pool::NextOf(block);
       blocks.push_back(block);
     }
     return blocks;
   }
   // A release from a thread that does not own the chunk.
   static void PushRemote(ChunkHeader* chunk, FreeBlock* block) {
-    block->next = chunk->remoteList.load();
+    pool::SetNext(block, chunk->remoteList.load());
     chunk->remoteList.store(block);
   }
 
@@ -86,7 +86,7 @@ TEST_F(PrivateRegion, BlankChunksComeInAddressOrderAndAreThreadedAscending) {
 TEST_F(PrivateRegion, RetiredChunkIsPartialOrFullByItsFreeBlocks) {
   ChunkHeader* some = pool::TakeChunk(*m_region, 0x4000);
   some->owner = 7;
-  some->localList = some->localList->next;  // one block handed out
+  some->localList = pool::NextOf(some->localList);  // one block handed out
   ChunkHeader* none = pool::TakeChunk(*m_region, 0x4000);
   none->owner = 7;
   PopAll(none);
