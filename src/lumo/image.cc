@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "platform/critical_section_guard.h"
+
 namespace lumo {
 
 std::uint8_t g_pagedMemory = 0;
@@ -24,9 +26,7 @@ CImage32::CImage32() {
   InitializeCriticalSectionAndSpinCount(&m_cs, 1024);
   try {
     if (g_pagedMemory) {
-      // Paged storage is not part of this build: paged images keep heap
-      // storage, whose Pin/Unpin are no-ops, so Lock/Unlock stay sound.
-      m_buffer = std::make_unique<CHeapImageBuffer32>();
+      m_buffer = std::make_unique<CHandleImageBuffer32>();
     } else {
       m_buffer = std::make_unique<CHeapImageBuffer32>();
     }
@@ -98,24 +98,23 @@ bool CImage32::FillChecker(int columns, int rows, std::uint32_t colourA, std::ui
 
 void CImage32::Lock() {
   if (!g_pagedMemory) return;
-  EnterCriticalSection(&m_cs);
-  // The count changes only under the image's lock.
+  platform::CriticalSectionGuard guard(m_cs);
+  // The count changes only under the image's lock; a pin that throws (a
+  // block that cannot be mapped back) leaves it unlocked.
   if (m_lockCount == 0) {
     m_buffer->Pin();
     RefreshPixels();
   }
   ++m_lockCount;
-  LeaveCriticalSection(&m_cs);
 }
 
 void CImage32::Unlock() {
   if (!g_pagedMemory) return;
-  EnterCriticalSection(&m_cs);
+  platform::CriticalSectionGuard guard(m_cs);
   if (--m_lockCount == 0) {
     m_buffer->Unpin();
     RefreshPixels();
   }
-  LeaveCriticalSection(&m_cs);
 }
 
 std::uint32_t* CImage32::RowAddress(int y) {

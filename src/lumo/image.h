@@ -74,9 +74,23 @@ class CImage8 : public CImageBase {
   void Resize(int width, int height);
   void Fill(std::uint8_t value);
 
-  std::uint8_t* m_pixels;
+  std::uint8_t* m_pixels;  // null while a paged block is not locked (Image8Lock)
   void* m_block = nullptr;
   std::uint64_t m_inline = 0;
+};
+
+// Holds a CImage8's block locked, m_pixels valid, in paged mode (where its
+// block is a memory handle); a no-op otherwise. Not nestable.
+class Image8Lock {
+ public:
+  explicit Image8Lock(CImage8* image);
+  ~Image8Lock();
+  Image8Lock(const Image8Lock&) = delete;
+  Image8Lock& operator=(const Image8Lock&) = delete;
+
+ private:
+  CImage8* m_image;
+  bool m_locked = false;
 };
 
 // Holds an image locked for pixel access; a no-op unless paged memory is on.

@@ -4,6 +4,7 @@
 #include "lumo/image.h"
 #include "lumo/image_limits.h"
 #include "lumo/memory.h"
+#include "lumo/memory_handle.h"
 
 namespace lumo {
 
@@ -34,17 +35,31 @@ void CImage8::Resize(int width, int height) {
       width = 1;
       height = 1;
     } else {
+      // A memory handle in paged mode: addressable only while locked.
       m_block = block;
-      m_pixels = static_cast<std::uint8_t*>(block);
+      m_pixels = g_pagedMemory ? nullptr : static_cast<std::uint8_t*>(block);
     }
   }
   SetGeometry(width, height, 1.0);
 }
 
 void CImage8::Fill(std::uint8_t value) {
-  // In paged mode m_block is a memory handle to lock around the write; paged
-  // storage is not part of this build, so the block is always plain memory.
+  Image8Lock lock(this);
   std::memset(m_pixels, value, PixelCount(m_width, m_height));
+}
+
+Image8Lock::Image8Lock(CImage8* image) : m_image(image) {
+  if (g_pagedMemory && m_image->m_pixels != reinterpret_cast<std::uint8_t*>(&m_image->m_inline) &&
+      m_image->m_block != nullptr) {
+    m_image->m_pixels = static_cast<std::uint8_t*>(static_cast<NMemHandle*>(m_image->m_block)->Lock());
+    m_locked = true;
+  }
+}
+
+Image8Lock::~Image8Lock() {
+  if (!m_locked) return;
+  static_cast<NMemHandle*>(m_image->m_block)->Unlock();
+  m_image->m_pixels = nullptr;
 }
 
 }  // namespace lumo

@@ -49,4 +49,33 @@ class CHeapImageBuffer32 final : public CImageBuffer32 {
   std::uint32_t m_inline = 0;
 };
 
+// Paged storage: the block is a memory handle, addressable only while
+// pinned; Data() is null while unpinned.
+class CHandleImageBuffer32 final : public CImageBuffer32 {
+ public:
+  CHandleImageBuffer32() = default;
+  ~CHandleImageBuffer32() override;
+  CHandleImageBuffer32(const CHandleImageBuffer32&) = delete;
+  CHandleImageBuffer32& operator=(const CHandleImageBuffer32&) = delete;
+
+  void Release() override;
+  bool Resize(int width, int height) override;
+  // Both throw std::runtime_error "Shuold never called".
+  const std::uint32_t* PixelAddress(int x, int y) const override;
+  std::uint32_t* PixelAddress(int x, int y) override;
+  bool IsAddressable() const override { return true; }
+  const std::uint32_t* Data() const override { return m_data; }
+  std::uint32_t* Data() override { return m_data; }
+  void Pin() override;
+  void Unpin() override;
+
+ private:
+  std::int32_t m_width = 0;
+  std::int32_t m_height = 0;
+  std::uint32_t* m_data = &m_inline;
+  std::uint32_t m_inline = 0;
+  void* m_block = nullptr;  // from AllocateImageMemory: a memory handle in paged mode
+  std::int32_t m_pinCount = 0;
+};
+
 }  // namespace lumo

@@ -1,8 +1,12 @@
 #include "lumo/memory.h"
 
+#include <cstdlib>
 #include <exception>
+#include <memory>
 
 #include "lumo/image.h"
+#include "lumo/memory_handle.h"
+#include "lumo/pager.h"
 #include "lumo/pool.h"
 
 namespace lumo {
@@ -10,26 +14,76 @@ namespace {
 // Constant-initialised and trivially destructible, so it can be counted in
 // from any static destructor or thread exit.
 constinit MemoryStats g_memoryStats;
+
+void Add(std::atomic<std::int64_t>& counter, std::int64_t bytes) { counter.fetch_add(bytes, std::memory_order_relaxed); }
+
+// Paged mode: 64 KiB blocks are the pager's units (file-backed once the heap
+// is over its limit); every other size is a handle over plain heap memory.
+void* AllocatePaged(std::size_t size) {
+  MemoryStats& stats = g_memoryStats;
+  paged_allocator::TrimToResidentLimit(stats);
+  if (size == static_cast<std::size_t>(paged_allocator::kPageBytes)) {
+    paged_allocator::ApplyDefaultLimits(stats);
+    const bool fileBacked = stats.heap.load() > std::atomic_ref<std::int64_t>(stats.heapLimit).load();
+    return paged_allocator::Pager::Instance()->Allocate(paged_allocator::kPageBytes, fileBacked);
+  }
+  void* const memory = std::malloc(size);
+  if (memory == nullptr) return nullptr;
+  std::unique_ptr<void, decltype(&std::free)> owned(memory, &std::free);
+  auto* const handle = new HeapHandle(memory);
+  owned.release();
+  Add(stats.total, static_cast<std::int64_t>(size));
+  Add(stats.heap, static_cast<std::int64_t>(size));
+  return handle;
+}
+
+void FreePaged(void* block, std::size_t size) {
+  auto* const handle = static_cast<NMemHandle*>(block);
+  paged_allocator::Pager* pager = nullptr;
+  try {
+    pager = paged_allocator::Pager::Instance();
+  } catch (const std::exception&) {
+  }
+  if (pager == nullptr) {
+    delete handle;
+    return;
+  }
+  if (size == static_cast<std::size_t>(paged_allocator::kPageBytes) || handle->IsPaged()) {
+    pager->Free(handle, static_cast<std::int64_t>(size));
+    return;
+  }
+  delete handle;
+  Add(g_memoryStats.total, -static_cast<std::int64_t>(size));
+  Add(g_memoryStats.heap, -static_cast<std::int64_t>(size));
+}
+
 }  // namespace
 
 MemoryStats& GetMemoryStats() { return g_memoryStats; }
 
 void* AllocateImageMemory(std::size_t size) {
-  // In paged mode image memory would be a memory handle; paged storage is
-  // not part of this build, so both modes hand out plain pool blocks.
   if (size > static_cast<std::size_t>(-1) - 7) return nullptr;
   size = (size + 7) & ~static_cast<std::size_t>(7);
   try {
-    return PoolAllocate(size);
+    return g_pagedMemory ? AllocatePaged(size) : PoolAllocate(size);
   } catch (const std::exception&) {
     return nullptr;  // callers fall back to their inline store
   }
 }
 
+// Never throws: it runs in destructors. A handle the pager refuses (a
+// mistake of the caller's) is left alone rather than freed twice.
 void FreeImageMemory(void* block, std::size_t size) {
-  if (size > static_cast<std::size_t>(-1) - 7) return;
+  if (block == nullptr || size > static_cast<std::size_t>(-1) - 7) return;
   size = (size + 7) & ~static_cast<std::size_t>(7);
-  PoolFree(block, size);
+  if (!g_pagedMemory) {
+    PoolFree(block, size);
+    return;
+  }
+  try {
+    FreePaged(block, size);
+  } catch (const std::exception&) {
+  }
 }
 
 }  // namespace lumo

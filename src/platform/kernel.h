@@ -61,6 +61,22 @@ constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_ALREADY_INITIALIZED = 1247;
 constexpr DWORD MAX_PATH = 260;
 
+union LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  } u;
+  LONGLONG QuadPart;
+};
+using PLARGE_INTEGER = LARGE_INTEGER*;
+union ULARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    DWORD HighPart;
+  } u;
+  ULONGLONG QuadPart;
+};
+
 // A recursive lock, as the Windows critical section is. The spin count is
 // kept for its contract only.
 struct CRITICAL_SECTION {

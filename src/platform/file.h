@@ -1,0 +1,60 @@
+// Files and file mapping, as the paged allocator's swap file uses them. On
+// Windows this is the SDK; elsewhere stand-ins over POSIX files and mmap.
+#pragma once
+
+#include "platform/kernel.h"
+
+#ifndef _WIN32
+
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
+
+constexpr DWORD GENERIC_READ = 0x80000000u;
+constexpr DWORD GENERIC_WRITE = 0x40000000u;
+constexpr DWORD FILE_SHARE_READ = 0x1;
+constexpr DWORD CREATE_ALWAYS = 2;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD OPEN_ALWAYS = 4;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_BEGIN = 0;
+constexpr DWORD FILE_END = 2;
+constexpr DWORD PAGE_READWRITE = 0x04;
+constexpr DWORD FILE_MAP_WRITE = 0x0002;
+constexpr DWORD ERROR_HANDLE_EOF = 38;
+constexpr DWORD ERROR_DISK_FULL = 112;
+constexpr DWORD ERROR_FILE_INVALID = 1006;
+
+struct SECURITY_ATTRIBUTES;
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
+struct WIN32_FIND_DATAW {
+  DWORD dwFileAttributes;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  WCHAR cFileName[MAX_PATH];
+};
+using LPWIN32_FIND_DATAW = WIN32_FIND_DATAW*;
+
+// TMPDIR, else /tmp, with a trailing '/'. As on Windows: the length without
+// the terminator, or the size needed (with it) when `size` is too small.
+DWORD GetTempPathW(DWORD size, LPWSTR buffer);
+// Only whether a file exists at exactly that name (no wildcards).
+HANDLE FindFirstFileW(LPCWSTR name, LPWIN32_FIND_DATAW data);
+BOOL FindClose(HANDLE find);
+BOOL DeleteFileW(LPCWSTR name);
+// Share modes, attributes and templates are accepted and not enforced.
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security, DWORD creation,
+                   DWORD flags, HANDLE templateFile);
+BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPosition, DWORD method);
+// Growing reserves the disk blocks, as Windows does, so that a full disk
+// fails here and not later as a fault in a mapped view.
+BOOL SetEndOfFile(HANDLE file);
+// Only unnamed read/write mappings of a file; a maximum of 0 is the file's
+// size now, which must not be 0.
+HANDLE CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect, DWORD maximumHigh,
+                          DWORD maximumLow, LPCWSTR name);
+LPVOID MapViewOfFileEx(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow, SIZE_T bytes,
+                       LPVOID baseAddress);
+BOOL UnmapViewOfFile(LPCVOID address);
+BOOL CloseHandle(HANDLE object);
+
+#endif  // _WIN32
