@@ -25,7 +25,8 @@ void* AllocatePaged(std::size_t size) {
   if (size == static_cast<std::size_t>(paged_allocator::kPageBytes)) {
     paged_allocator::ApplyDefaultLimits(stats);
     const bool fileBacked = stats.heap.load() > std::atomic_ref<std::int64_t>(stats.heapLimit).load();
-    return paged_allocator::Pager::Instance()->Allocate(paged_allocator::kPageBytes, fileBacked);
+    paged_allocator::Pager* const pager = paged_allocator::Pager::Instance();
+    return pager != nullptr ? pager->Allocate(paged_allocator::kPageBytes, fileBacked) : nullptr;  // null: ended
   }
   void* const memory = std::malloc(size);
   if (memory == nullptr) return nullptr;
