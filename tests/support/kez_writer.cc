@@ -68,7 +68,7 @@ std::vector<std::uint8_t> KezDocument::Bytes() const {
 
 std::uint8_t KezDocument::ByteAt(std::uint64_t offset) const {
   auto it = pages.find(offset / kKezPageSize);
-  return it == pages.end() ? 0 : it->second[offset % kKezPageSize];
+  return it == pages.end() || it->second.size() <= offset % kKezPageSize ? 0 : it->second[offset % kKezPageSize];
 }
 
 std::uint64_t KezDocument::FidxOf(std::int64_t vidx) const {
@@ -90,7 +90,7 @@ std::uint64_t KezDocument::ContentOffset(const KezStreamLayout& stream, std::uin
 
 std::vector<std::uint8_t>& KezDocument::PageFor(std::uint64_t offset) {
   auto& page = pages[offset / kKezPageSize];
-  if (page.empty()) page.assign(kKezPageSize, 0);
+  if (page.size() < kKezPageSize) page.resize(kKezPageSize, 0);
   return page;
 }
 
@@ -129,6 +129,9 @@ void KezDocument::Truncate(std::uint64_t size) {
 KezStream::KezStream(const KezDocument& document)
     : TestStream({}), m_pages(document.pages), m_size(document.Size()) {}
 
+KezStream::KezStream(KezDocument&& document)
+    : TestStream({}), m_pages(std::move(document.pages)), m_size(document.Size()) {}
+
 void KezStream::CopyContent(std::uint64_t offset, std::uint8_t* out, std::uint64_t count) const {
   std::uint64_t done = 0;
   while (done < count) {
@@ -136,10 +139,9 @@ void KezStream::CopyContent(std::uint64_t offset, std::uint8_t* out, std::uint64
     const std::uint64_t o = at % kKezPageSize;
     const std::uint64_t take = std::min<std::uint64_t>(kKezPageSize - o, count - done);
     auto it = m_pages.find(at / kKezPageSize);
-    if (it == m_pages.end())
-      std::memset(out + done, 0, take);
-    else
-      std::memcpy(out + done, it->second.data() + o, take);
+    const std::uint64_t stored = it == m_pages.end() || it->second.size() <= o ? 0 : std::min<std::uint64_t>(take, it->second.size() - o);
+    if (stored != 0) std::memcpy(out + done, it->second.data() + o, stored);
+    std::memset(out + done + stored, 0, take - stored);
     done += take;
   }
 }

@@ -60,7 +60,8 @@ class KezDocument {
   // Page count of the file (the file's size is pageCount * 65536 + tailBytes).
   std::uint64_t pageCount = 0;
   std::uint64_t tailBytes = 0;
-  // Stored pages by fidx; missing pages below pageCount read as zeros.
+  // Stored pages by fidx; missing pages below pageCount read as zeros, and
+  // so do the bytes past the end of a page stored shorter than 65536.
   std::map<std::uint64_t, std::vector<std::uint8_t>> pages;
 
   int currentHeader = 1;                       // fidx of the header that wins
@@ -105,6 +106,7 @@ class KezDocument {
 class KezStream final : public TestStream {
  public:
   explicit KezStream(const KezDocument& document);
+  explicit KezStream(KezDocument&& document);
 
  protected:
   std::uint64_t ContentSize() const override { return m_size; }
