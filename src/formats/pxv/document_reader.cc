@@ -35,13 +35,24 @@ HeapBytes Allocate(std::uint64_t size) {
 constexpr std::uint64_t kZstdBlockMax = 128 * 1024;
 constexpr std::uint64_t kInt32Max = 0x7FFFFFFF;
 
-// Where decoded pixels may go straight to: memory of exactly `size` bytes.
+// Where decoded pixels may go straight to: a scratch image of `size` bytes.
 // Used only when the blob decodes to exactly that many bytes, so the result
-// is the same as decoding into a buffer of the blob's own and copying.
+// is the same as decoding into a buffer of the blob's own and copying. The
+// image gets its storage only then: the picture's size is the root's word,
+// and only the blob's own bytes can back an allocation that large.
 struct DirectTarget {
-  unsigned char* memory = nullptr;
+  lumo::CImage32* image = nullptr;
+  int width = 0;
+  int height = 0;
   std::uint64_t size = 0;
   bool used = false;
+
+  // The scratch image's memory, or null when it cannot have any.
+  unsigned char* Take() {
+    if (!image->Resize(width, height) || image->m_pixels == nullptr) return nullptr;
+    used = true;
+    return reinterpret_cast<unsigned char*>(image->m_pixels);
+  }
 };
 
 // The blob's decoding, on an open stream. False for anything unreadable.
@@ -53,8 +64,8 @@ bool DecodeBlob(PageStream& stream, DecompressorPool& pool, std::uint8_t* kind, 
     *length = total - 1;
     if (*length > kInt32Max) return false;
     if (direct != nullptr && direct->size == *length) {
-      direct->used = true;
-      return static_cast<std::uint64_t>(stream.Read(direct->memory, static_cast<std::int32_t>(*length))) == *length;
+      if (unsigned char* memory = direct->Take())
+        return static_cast<std::uint64_t>(stream.Read(memory, static_cast<std::int32_t>(*length))) == *length;
     }
     HeapBytes out = Allocate(*length);
     if (!out) return false;
@@ -90,10 +101,8 @@ bool DecodeBlob(PageStream& stream, DecompressorPool& pool, std::uint8_t* kind, 
   if (capacity > kInt32Max) return false;
   HeapBytes out;
   unsigned char* destination = nullptr;
-  if (direct != nullptr && direct->size == capacity) {
-    direct->used = true;
-    destination = direct->memory;
-  } else {
+  if (direct != nullptr && direct->size == capacity) destination = direct->Take();
+  if (destination == nullptr) {
     out = Allocate(capacity);
     if (!out) return false;
     destination = out.get();
@@ -192,17 +201,13 @@ bool ExtractThumbnail(lumo::CImage32& image, DocumentContext& context) {
                         static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 4 <= kInt32Max;
   const std::uint64_t bytes = sizesFit ? static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 4 : 0;
   lumo::CImage32 scratch;
-  DirectTarget direct;
-  if (!lumo::g_pagedMemory && bytes != 0 && scratch.Resize(static_cast<int>(width), static_cast<int>(height)) &&
-      scratch.m_pixels != nullptr) {
-    direct.memory = reinterpret_cast<unsigned char*>(scratch.m_pixels);
-    direct.size = bytes;
-  }
+  DirectTarget direct{&scratch, static_cast<int>(width), static_cast<int>(height), bytes};
 
   std::uint8_t kind = 0;
   std::uint64_t length = 0;
   unsigned char* raw = nullptr;
-  if (!ReadImageBlobTo(context, ref->vidx(), &kind, &length, &raw, direct.memory != nullptr ? &direct : nullptr))
+  DirectTarget* directTarget = !lumo::g_pagedMemory && bytes != 0 ? &direct : nullptr;
+  if (!ReadImageBlobTo(context, ref->vidx(), &kind, &length, &raw, directTarget))
     return true;
   HeapBytes pixels(raw);
 
