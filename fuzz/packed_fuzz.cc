@@ -20,6 +20,7 @@
 #include "formats/packed/packed_reader.h"
 #include "formats/packed/xml_nesting.h"
 #include "lumo/image.h"
+#include "platform/testing.h"
 #include "support/test_stream.h"
 #include "support/xml_depth.h"
 
@@ -66,6 +67,11 @@ inline int PackedFuzzOne(const std::uint8_t* data, std::size_t size) {
 }  // namespace kez::fuzzing
 
 #ifndef KEZ_FUZZ_REPLAY
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  platform::testing::EchoNotices(false);  // most inputs end in the notice
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   return kez::fuzzing::PackedFuzzOne(data, size);
 }

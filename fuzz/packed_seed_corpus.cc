@@ -1,9 +1,9 @@
 // Writes seed documents for the packed fuzzer into the directory given on the
 // command line: raw and zlib previews, decoys, odd blocks, bare zlib streams.
 #include <cstdio>
-#include <fstream>
 #include <string>
 
+#include "seed_writer.h"
 #include "support/packed_writer.h"
 
 using kez::testing::PackedBlock;
@@ -14,13 +14,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s DIR\n", argv[0]);
     return 2;
   }
-  const std::string dir = argv[1];
-  int count = 0;
-  auto write = [&](const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream(dir + "/" + name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    ++count;
-  };
+  kez::fuzzing::SeedWriter seeds(argv[1]);
+  auto write = [&](const std::string& name, const std::vector<std::uint8_t>& bytes) { seeds.Write(name, bytes); };
   const auto pixels = kez::testing::PatternPixels(6, 4, 2);
   write("raw.kelpack", kez::testing::WritePackedDocument(kez::testing::MakePackedPreviewDocument(6, 4, pixels, false)));
   write("zlib.kelpack", kez::testing::WritePackedDocument(kez::testing::MakePackedPreviewDocument(6, 4, pixels, true)));
@@ -41,6 +36,5 @@ int main(int argc, char** argv) {
   const std::string xml = kez::testing::ThumbXml("6", "4", "thumbnail");
   write("header.xml", std::vector<std::uint8_t>(xml.begin(), xml.end()));
   write("stream.zlib", kez::testing::ZlibCompress(kez::testing::PixelBytes(pixels)));
-  std::printf("%d seeds written to %s\n", count, dir.c_str());
-  return 0;
+  return seeds.Finish();
 }

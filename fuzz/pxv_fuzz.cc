@@ -13,6 +13,7 @@
 #include "formats/pxv/document_reader.h"
 #include "formats/pxv/pxv_reader.h"
 #include "lumo/image.h"
+#include "platform/testing.h"
 #include "support/test_stream.h"
 
 namespace kez::fuzzing {
@@ -27,6 +28,7 @@ inline int PxvFuzzOne(const std::uint8_t* data, std::size_t size) {
       for (std::int64_t i = 0; i < std::int64_t{image.m_width} * image.m_height; ++i) sum += image.m_pixels[i];
       (void)sum;
     }
+    platform::testing::ResetNotices();
     return 0;
   }
   if (VerifyDocumentBuffer(data, size)) {
@@ -44,6 +46,11 @@ inline int PxvFuzzOne(const std::uint8_t* data, std::size_t size) {
 }  // namespace kez::fuzzing
 
 #ifndef KEZ_FUZZ_REPLAY
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  platform::testing::EchoNotices(false);  // most inputs end in the notice
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   return kez::fuzzing::PxvFuzzOne(data, size);
 }

@@ -1,9 +1,9 @@
 // Writes seed documents for the ".kez" fuzzer into the directory given on
 // the command line: every storage layout the writer knows, small pictures.
 #include <cstdio>
-#include <fstream>
 #include <string>
 
+#include "seed_writer.h"
 #include "support/kez_writer.h"
 
 using kez::testing::KezOptions;
@@ -13,13 +13,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s DIR\n", argv[0]);
     return 2;
   }
-  const std::string dir = argv[1];
-  int count = 0;
-  auto write = [&](const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream(dir + "/" + name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                            static_cast<std::streamsize>(bytes.size()));
-    ++count;
-  };
+  kez::fuzzing::SeedWriter seeds(argv[1]);
+  auto write = [&](const std::string& name, const std::vector<std::uint8_t>& bytes) { seeds.Write(name, bytes); };
   const auto picture = kez::testing::TestPicture(24, 16, 3);
   KezOptions raw;
   write("raw_inline.kez", kez::testing::BuildKezBytes(picture, raw));
@@ -48,6 +43,5 @@ int main(int argc, char** argv) {
   root.height = 16;
   write("root.fb", kez::testing::BuildRootRecord(root));
   write("frames.zst", kez::testing::ZstdFrames(picture.Bytes(), {}));
-  std::printf("%d seeds written to %s\n", count, dir.c_str());
-  return 0;
+  return seeds.Finish();
 }

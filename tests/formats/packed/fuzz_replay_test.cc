@@ -6,12 +6,11 @@
 #define KEZ_FUZZ_REPLAY
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <random>
 
 #include "../../../fuzz/packed_fuzz.cc"
 #include "support/packed_writer.h"
+#include "support/regressions.h"
 
 namespace {
 
@@ -88,17 +87,7 @@ TEST(PackedFuzzReplay, EveryPrefixOfADocumentAndOfAZlibStream) {
 }
 
 TEST(PackedFuzzReplay, KeptRegressionInputs) {
-  const std::filesystem::path dir =
-      std::filesystem::path(__FILE__).parent_path() / ".." / ".." / ".." / "fuzz" / "regressions" / "packed";
-  int replayed = 0;
-  if (std::filesystem::is_directory(dir))
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-      std::ifstream in(entry.path(), std::ios::binary);
-      const std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      kez::fuzzing::PackedFuzzOne(data.data(), data.size());
-      ++replayed;
-    }
-  RecordProperty("replayed", replayed);
+  RecordProperty("replayed", kez::testing::ReplayRegressions("packed", kez::fuzzing::PackedFuzzOne));
 }
 
 }  // namespace

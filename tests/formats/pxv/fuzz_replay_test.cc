@@ -1,18 +1,20 @@
 // The fuzzer's body over damaged documents: every structure of a few sound
 // documents gets hit with seeded random patches, and the files kept in
-// fuzz/regressions/pxv/ are replayed. Nothing may crash, leak or read out of
-// bounds (the sanitizer build checks the latter two).
+// fuzz/regressions/pxv/ and pxv_struct/ are replayed. Nothing may crash, leak
+// or read out of bounds (the sanitizer build checks the latter two).
 #define KEZ_FUZZ_REPLAY
 #include "../../../fuzz/pxv_fuzz.cc"
+#include "../../../fuzz/pxv_struct_fuzz.cc"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
+#include <algorithm>
 #include <random>
 
 #include "platform/testing.h"
+#include "support/kez_description_seeds.h"
 #include "support/kez_writer.h"
+#include "support/regressions.h"
 
 namespace {
 
@@ -96,17 +98,22 @@ TEST(FuzzReplay, TruncatedDocumentsAndBareInputs) {
 
 TEST(FuzzReplay, KeptRegressionInputs) {
   platform::testing::EchoNotices(false);
-  const std::filesystem::path dir = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / ".." / "fuzz" / "regressions" / "pxv";
-  int replayed = 0;
-  if (std::filesystem::is_directory(dir))
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-      std::ifstream in(entry.path(), std::ios::binary);
-      const std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      kez::fuzzing::PxvFuzzOne(data.data(), data.size());
-      ++replayed;
-    }
-  RecordProperty("replayed", replayed);
+  RecordProperty("replayed", kez::testing::ReplayRegressions("pxv", kez::fuzzing::PxvFuzzOne));
+  RecordProperty("replayed_struct", kez::testing::ReplayRegressions("pxv_struct", kez::fuzzing::PxvStructFuzzOne));
   platform::testing::EchoNotices(true);
+}
+
+// The structure-aware fuzzer's seeds are sound documents of its picture.
+TEST(FuzzReplay, SeedDescriptionsExpandToTheirPicture) {
+  const auto picture = kez::testing::TestPicture(12, 8, 5);
+  for (const auto& [name, description] : kez::testing::SeedDescriptions(12, 8)) {
+    const std::vector<std::uint8_t> bytes = description.Encode();
+    kez::testing::KezStream stream(kez::testing::ExpandKezDescription(bytes.data(), bytes.size()));
+    lumo::CImage32 image;
+    ASSERT_TRUE(ReadPxvDocument(image, &stream)) << name;
+    ASSERT_EQ(image.m_width * 100 + image.m_height, 1208) << name;
+    EXPECT_TRUE(std::equal(picture.pixels.begin(), picture.pixels.end(), image.m_pixels)) << name;
+  }
 }
 
 }  // namespace
