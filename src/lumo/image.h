@@ -80,7 +80,8 @@ class CImage8 : public CImageBase {
 };
 
 // Holds a CImage8's block locked, m_pixels valid, in paged mode (where its
-// block is a memory handle); a no-op otherwise. Not nestable.
+// block is a memory handle); a no-op otherwise, and inside another guard.
+// The image must not be resized while a guard holds it.
 class Image8Lock {
  public:
   explicit Image8Lock(CImage8* image);

@@ -49,8 +49,8 @@ void CImage8::Fill(std::uint8_t value) {
 }
 
 Image8Lock::Image8Lock(CImage8* image) : m_image(image) {
-  if (g_pagedMemory && m_image->m_pixels != reinterpret_cast<std::uint8_t*>(&m_image->m_inline) &&
-      m_image->m_block != nullptr) {
+  // Locked already (an outer guard) when m_pixels is set: nothing to do.
+  if (g_pagedMemory && m_image->m_pixels == nullptr && m_image->m_block != nullptr) {
     m_image->m_pixels = static_cast<std::uint8_t*>(static_cast<NMemHandle*>(m_image->m_block)->Lock());
     m_locked = true;
   }

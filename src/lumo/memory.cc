@@ -17,16 +17,28 @@ constinit MemoryStats g_memoryStats;
 
 void Add(std::atomic<std::int64_t>& counter, std::int64_t bytes) { counter.fetch_add(bytes, std::memory_order_relaxed); }
 
+// The pager, or null when it has ended or cannot be had (its swap file cannot
+// be opened; creation is not retried).
+paged_allocator::Pager* PagerIfAny() {
+  try {
+    return paged_allocator::Pager::Instance();
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
 // Paged mode: 64 KiB blocks are the pager's units (file-backed once the heap
-// is over its limit); every other size is a handle over plain heap memory.
+// is over its limit); every other size, and every size without a pager, is a
+// handle over plain heap memory that never moves.
 void* AllocatePaged(std::size_t size) {
   MemoryStats& stats = g_memoryStats;
   paged_allocator::TrimToResidentLimit(stats);
   if (size == static_cast<std::size_t>(paged_allocator::kPageBytes)) {
-    paged_allocator::ApplyDefaultLimits(stats);
-    const bool fileBacked = stats.heap.load() > std::atomic_ref<std::int64_t>(stats.heapLimit).load();
-    paged_allocator::Pager* const pager = paged_allocator::Pager::Instance();
-    return pager != nullptr ? pager->Allocate(paged_allocator::kPageBytes, fileBacked) : nullptr;  // null: ended
+    if (paged_allocator::Pager* const pager = PagerIfAny()) {
+      paged_allocator::ApplyDefaultLimits(stats);
+      const bool fileBacked = stats.heap.load() > std::atomic_ref<std::int64_t>(stats.heapLimit).load();
+      return pager->Allocate(paged_allocator::kPageBytes, fileBacked);
+    }
   }
   void* const memory = std::malloc(size);
   if (memory == nullptr) return nullptr;
@@ -38,24 +50,21 @@ void* AllocatePaged(std::size_t size) {
   return handle;
 }
 
+// Only the pager's units go back to it; a heap handle is freed here, with or
+// without a pager.
 void FreePaged(void* block, std::size_t size) {
   auto* const handle = static_cast<NMemHandle*>(block);
-  paged_allocator::Pager* pager = nullptr;
-  try {
-    pager = paged_allocator::Pager::Instance();
-  } catch (const std::exception&) {
-  }
-  if (pager == nullptr) {
+  if (!handle->IsPaged()) {
     delete handle;
+    Add(g_memoryStats.total, -static_cast<std::int64_t>(size));
+    Add(g_memoryStats.heap, -static_cast<std::int64_t>(size));
     return;
   }
-  if (size == static_cast<std::size_t>(paged_allocator::kPageBytes) || handle->IsPaged()) {
+  if (paged_allocator::Pager* const pager = PagerIfAny()) {
     pager->Free(handle, static_cast<std::int64_t>(size));
-    return;
+  } else {
+    delete handle;  // the pager has ended
   }
-  delete handle;
-  Add(g_memoryStats.total, -static_cast<std::int64_t>(size));
-  Add(g_memoryStats.heap, -static_cast<std::int64_t>(size));
 }
 
 }  // namespace

@@ -64,7 +64,12 @@ NMemHandle* NormalHandleAllocator::AllocateUnit(MemoryStats& stats, bool fileBac
       throw;
     }
   }
-  m_live.insert(unit.get());
+  try {
+    m_live.insert(unit.get());
+  } catch (...) {
+    if (fileBacked) m_pager->ReleaseFileSpace(unit->m_fileOffset, m_pagesPerUnit);
+    throw;
+  }
   Add(stats.total, size);
   if (!fileBacked) Add(stats.heap, size);
   return unit.release();
@@ -161,7 +166,12 @@ std::int64_t NormalHandleAllocator::SwapOut(MemoryStats& stats, std::int64_t byt
 }
 
 void NormalHandleAllocator::MapBack(NormalHandle& unit, MemoryStats& stats) {
-  TrimToResidentLimit(stats);
+  // Best effort: mapping back needs no new file space, so a pass that fails
+  // (a full disk while copying another unit out) must not keep this one out.
+  try {
+    TrimToResidentLimit(stats);
+  } catch (const std::exception&) {
+  }
   Guard guard(m_lock);
   void* const view = m_pager->MapView(unit.m_fileOffset, unit.m_size / kPageBytes * kPageBytes);
   m_live.insert(m_swapped.extract(&unit));
@@ -196,14 +206,19 @@ NMemHandle* SlaveHandleAllocator::Allocate(MemoryStats& stats) {
     master = static_cast<MasterHandle*>(m_masters.Allocate(stats));
     fresh = true;
   }
+  if (fresh) {
+    try {
+      m_liveMasters.insert(master);
+    } catch (...) {
+      m_masters.Free(master);  // nothing taken from it yet
+      throw;
+    }
+  }
   const std::int64_t offset = master->TakeSlot();
   try {
-    if (master->Occupancy() == 0) {
-      m_liveMasters.erase(master);
-    } else if (fresh) {
-      m_liveMasters.insert(master);
-    }
-    return new SlaveHandle(master, offset);
+    auto* const slave = new SlaveHandle(master, offset);
+    if (master->Occupancy() == 0) m_liveMasters.erase(master);
+    return slave;
   } catch (...) {
     master->ReturnSlot(offset);
     if (fresh) {
@@ -222,10 +237,9 @@ void SlaveHandleAllocator::Free(NMemHandle* handle) {
   Guard guard(m_masters.m_lock);
   const int before = master->Occupancy();
   if (before == 2) throw std::runtime_error("Never reached here.");
+  if (before == 0) m_liveMasters.insert(master);  // may throw: nothing changed yet
   master->ReturnSlot(slave->m_offset);
-  if (before == 0) {
-    m_liveMasters.insert(master);
-  } else if (master->Occupancy() == 2) {
+  if (before != 0 && master->Occupancy() == 2) {
     m_liveMasters.erase(master);
     m_masters.Free(master);
   }

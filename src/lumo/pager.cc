@@ -20,6 +20,7 @@ std::mutex g_createLock;
 std::atomic<Pager*> g_pager{nullptr};
 std::atomic<bool> g_created{false};
 bool g_ended = false;  // under g_createLock
+bool g_failed = false;  // under g_createLock: the swap file could not be opened
 
 std::int64_t Resident(const MemoryStats& stats) { return stats.total.load() - stats.swapped.load(); }
 
@@ -83,9 +84,15 @@ void TrimToResidentLimit(MemoryStats& stats) {
 Pager* Pager::Instance() {
   if (g_created.load(std::memory_order_acquire)) return g_pager.load(std::memory_order_acquire);
   std::lock_guard<std::mutex> lock(g_createLock);
-  if (g_created.load(std::memory_order_relaxed) || g_ended) return g_pager.load(std::memory_order_relaxed);
+  if (g_created.load(std::memory_order_relaxed) || g_ended || g_failed) return g_pager.load(std::memory_order_relaxed);
   static PagerTeardown teardown;
-  auto* const pager = new Pager();
+  Pager* pager = nullptr;
+  try {
+    pager = new Pager();
+  } catch (...) {
+    g_failed = true;  // not retried: later calls find no pager
+    throw;
+  }
   g_pager.store(pager, std::memory_order_release);
   g_created.store(true, std::memory_order_release);
   return pager;

@@ -26,7 +26,7 @@ class Pager {
 
   // Created on the first call; null once the process has ended it. Throws
   // std::runtime_error "can't open file: errcode=N" when the swap file
-  // cannot be opened.
+  // cannot be opened, and from then on is null.
   static Pager* Instance();
 
   NMemHandle* Allocate(std::int64_t size, bool fileBacked);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -16,6 +17,7 @@
 #include "lumo/image.h"
 #include "lumo/memory.h"
 #include "lumo/pager.h"
+#include "paged/paged_test.h"
 #include "support/kez_writer.h"
 #include "support/test_stream.h"
 #include "thumb/dib_pixels.h"
@@ -77,6 +79,40 @@ TEST(PagedRoad, ThumbnailsEqualTheDefaultModesByteForByte) {
     }
   }
   lumo::GetMemoryStats().defaultsPending = 1;
+}
+
+void SetChildFolder(const fs::path& folder) {
+#ifdef _WIN32
+  _putenv_s(kez::testing::kPagedFolderVariable, folder.string().c_str());
+#else
+  if (folder.empty()) unsetenv(kez::testing::kPagedFolderVariable);
+  else setenv(kez::testing::kPagedFolderVariable, folder.string().c_str(), 1);
+#endif
+}
+
+// A process whose swap file cannot be opened (its temporary folder is a
+// file) has no pager: its images live on the heap and give their memory back.
+TEST(PagedWithoutSwapFile, ImagesStillWorkAndGiveTheirMemoryBack) {
+  const char* given = std::getenv(kez::testing::kPagedFolderVariable);
+  const fs::path blocker = given != nullptr ? fs::path(given) : fs::temp_directory_path() / "not-a-folder";
+  if (given == nullptr) std::ofstream(blocker) << "a file, not a folder";
+  SetChildFolder(blocker);
+  EXPECT_EXIT(
+      {
+        const std::int64_t before = lumo::GetMemoryStats().total.load();
+        bool ok = true;
+        for (const int side : {128, 300}) {
+          lumo::CImage32 image;
+          ok = ok && image.Resize(side, side);
+          image.Fill(0xFF00FF00u);
+          lumo::ImageLock lock(&image);
+          ok = ok && image.m_pixels != nullptr && image.m_pixels[side * side - 1] == 0xFF00FF00u;
+        }
+        std::exit(ok && lumo::GetMemoryStats().total.load() == before ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  SetChildFolder({});
+  fs::remove(blocker);
 }
 
 // Threads create, lock, check, rewrite and destroy 128x128 images (the
