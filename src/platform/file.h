@@ -19,9 +19,12 @@ constexpr DWORD FILE_BEGIN = 0;
 constexpr DWORD FILE_END = 2;
 constexpr DWORD PAGE_READWRITE = 0x04;
 constexpr DWORD FILE_MAP_WRITE = 0x0002;
+constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 constexpr DWORD ERROR_HANDLE_EOF = 38;
 constexpr DWORD ERROR_DISK_FULL = 112;
 constexpr DWORD ERROR_FILE_INVALID = 1006;
+constexpr DWORD ERROR_MAPPED_ALIGNMENT = 1132;
+constexpr DWORD ERROR_USER_MAPPED_FILE = 1224;
 
 struct SECURITY_ATTRIBUTES;
 using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
@@ -40,18 +43,24 @@ DWORD GetTempPathW(DWORD size, LPWSTR buffer);
 // Only whether a file exists at exactly that name (no wildcards).
 HANDLE FindFirstFileW(LPCWSTR name, LPWIN32_FIND_DATAW data);
 BOOL FindClose(HANDLE find);
+// As on Windows, a file this process holds open through CreateFileW cannot
+// be deleted (ERROR_SHARING_VIOLATION): no handle here shares deletion.
 BOOL DeleteFileW(LPCWSTR name);
 // Share modes, attributes and templates are accepted and not enforced.
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security, DWORD creation,
                    DWORD flags, HANDLE templateFile);
 BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPosition, DWORD method);
 // Growing reserves the disk blocks, as Windows does, so that a full disk
-// fails here and not later as a fault in a mapped view.
+// fails here and not later as a fault in a mapped view. As on Windows, a file
+// with a mapped view cannot be cut short (ERROR_USER_MAPPED_FILE).
 BOOL SetEndOfFile(HANDLE file);
 // Only unnamed read/write mappings of a file; a maximum of 0 is the file's
 // size now, which must not be 0.
 HANDLE CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect, DWORD maximumHigh,
                           DWORD maximumLow, LPCWSTR name);
+// As on Windows, the offset is a multiple of the 64 KiB allocation grain
+// (else ERROR_MAPPED_ALIGNMENT) and the view lies within the mapping (else
+// ERROR_ACCESS_DENIED).
 LPVOID MapViewOfFileEx(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow, SIZE_T bytes,
                        LPVOID baseAddress);
 BOOL UnmapViewOfFile(LPCVOID address);

@@ -16,12 +16,20 @@
 
 namespace {
 
+// A file as the file system knows it, whatever name it was opened by.
+struct FileId {
+  dev_t device = 0;
+  ino_t inode = 0;
+  auto operator<=>(const FileId&) const = default;
+};
+
 // What a HANDLE stands for here.
 struct KernelObject {
   enum class Kind { File, Mapping, Find } kind;
   int fd = -1;
   std::int64_t position = 0;  // File: the file pointer
   std::int64_t size = 0;      // Mapping: the bytes it covers
+  FileId id{};                // File and Mapping
 };
 
 KernelObject* Object(HANDLE handle, KernelObject::Kind kind) {
@@ -56,14 +64,23 @@ BOOL Fail(DWORD error) {
 
 std::string Path(LPCWSTR name) { return platform::WideToUtf8(name); }
 
-// The sizes of the mapped views: UnmapViewOfFile takes only the address.
-struct ViewTable {
-  std::mutex mutex;
-  std::map<LPCVOID, std::size_t> sizes;
+constexpr std::int64_t kAllocationGrain = 65536;
+
+struct View {
+  std::size_t size;  // UnmapViewOfFile takes only the address
+  FileId file;
 };
-ViewTable& Views() {
-  static ViewTable* views = new ViewTable;  // outlives every static destructor
-  return *views;
+
+// The mapped views and the files open through CreateFileW: what Windows
+// checks before it deletes a file or cuts it short.
+struct FileTable {
+  std::mutex mutex;
+  std::map<LPCVOID, View> views;
+  std::map<FileId, int> openFiles;  // handles per file
+};
+FileTable& Files() {
+  static FileTable* files = new FileTable;  // outlives every static destructor
+  return *files;
 }
 
 }  // namespace
@@ -106,7 +123,15 @@ BOOL FindClose(HANDLE find) {
   return TRUE;
 }
 
-BOOL DeleteFileW(LPCWSTR name) { return unlink(Path(name).c_str()) == 0 ? TRUE : Fail(FromErrno(errno)); }
+BOOL DeleteFileW(LPCWSTR name) {
+  const std::string path = Path(name);
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0) {
+    std::lock_guard<std::mutex> lock(Files().mutex);
+    if (Files().openFiles.contains(FileId{info.st_dev, info.st_ino})) return Fail(ERROR_SHARING_VIOLATION);
+  }
+  return unlink(path.c_str()) == 0 ? TRUE : Fail(FromErrno(errno));
+}
 
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD creation, DWORD, HANDLE) {
   int flags = O_CLOEXEC;
@@ -119,9 +144,21 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWO
     return INVALID_HANDLE_VALUE;
   }
   file->fd = open(Path(name).c_str(), flags, 0600);
-  if (file->fd < 0) {
+  struct stat info;
+  if (file->fd < 0 || fstat(file->fd, &info) != 0) {
     SetLastError(FromErrno(errno));
+    if (file->fd >= 0) close(file->fd);
     delete file;
+    return INVALID_HANDLE_VALUE;
+  }
+  file->id = FileId{info.st_dev, info.st_ino};
+  try {
+    std::lock_guard<std::mutex> lock(Files().mutex);
+    ++Files().openFiles[file->id];
+  } catch (const std::bad_alloc&) {
+    close(file->fd);
+    delete file;
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return INVALID_HANDLE_VALUE;
   }
   return file;
@@ -159,6 +196,12 @@ BOOL SetEndOfFile(HANDLE handle) {
     }
     return TRUE;
   }
+  if (file->position < info.st_size) {
+    // POSIX would cut the pages from under the views, to fault when touched.
+    std::lock_guard<std::mutex> lock(Files().mutex);
+    for (const auto& [address, view] : Files().views)
+      if (view.file == file->id) return Fail(ERROR_USER_MAPPED_FILE);
+  }
   return ftruncate(file->fd, file->position) == 0 ? TRUE : Fail(FromErrno(errno));
 }
 
@@ -187,6 +230,7 @@ HANDLE CreateFileMappingW(HANDLE handle, LPSECURITY_ATTRIBUTES, DWORD protect, D
   // Its own descriptor: the mapping outlives the file handle, as on Windows.
   mapping->fd = fcntl(file->fd, F_DUPFD_CLOEXEC, 0);
   mapping->size = maximum != 0 ? maximum : info.st_size;
+  mapping->id = file->id;
   if (mapping->fd < 0) {
     SetLastError(FromErrno(errno));
     delete mapping;
@@ -204,10 +248,18 @@ LPVOID MapViewOfFileEx(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offs
     return nullptr;
   }
   if (bytes == 0) bytes = static_cast<SIZE_T>(mapping->size - std::min(offset, mapping->size));
-  // A view past the mapping's end would fault on access instead of failing.
-  if (access != FILE_MAP_WRITE || baseAddress != nullptr || bytes == 0 || offset > mapping->size ||
-      bytes > static_cast<std::uint64_t>(mapping->size - offset)) {
+  if (access != FILE_MAP_WRITE || baseAddress != nullptr || bytes == 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  // mmap takes any page; Windows only its allocation grain.
+  if (offset % kAllocationGrain != 0) {
+    SetLastError(ERROR_MAPPED_ALIGNMENT);
+    return nullptr;
+  }
+  // A view past the mapping's end would fault on access instead of failing.
+  if (offset > mapping->size || bytes > static_cast<std::uint64_t>(mapping->size - offset)) {
+    SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
   void* view = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, mapping->fd, offset);
@@ -216,8 +268,8 @@ LPVOID MapViewOfFileEx(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offs
     return nullptr;
   }
   try {
-    std::lock_guard<std::mutex> lock(Views().mutex);
-    Views().sizes.emplace(view, bytes);
+    std::lock_guard<std::mutex> lock(Files().mutex);
+    Files().views.emplace(view, View{bytes, mapping->id});
   } catch (const std::bad_alloc&) {
     munmap(view, bytes);
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -229,11 +281,11 @@ LPVOID MapViewOfFileEx(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offs
 BOOL UnmapViewOfFile(LPCVOID address) {
   std::size_t bytes = 0;
   {
-    std::lock_guard<std::mutex> lock(Views().mutex);
-    const auto view = Views().sizes.find(address);
-    if (view == Views().sizes.end()) return Fail(ERROR_INVALID_PARAMETER);
-    bytes = view->second;
-    Views().sizes.erase(view);
+    std::lock_guard<std::mutex> lock(Files().mutex);
+    const auto view = Files().views.find(address);
+    if (view == Files().views.end()) return Fail(ERROR_INVALID_PARAMETER);
+    bytes = view->second.size;
+    Files().views.erase(view);
   }
   return munmap(const_cast<void*>(address), bytes) == 0 ? TRUE : Fail(FromErrno(errno));
 }
@@ -242,6 +294,11 @@ BOOL CloseHandle(HANDLE handle) {
   auto* object = static_cast<KernelObject*>(handle);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE || object->kind == KernelObject::Kind::Find)
     return Fail(ERROR_INVALID_HANDLE);
+  if (object->kind == KernelObject::Kind::File) {
+    std::lock_guard<std::mutex> lock(Files().mutex);
+    const auto open = Files().openFiles.find(object->id);
+    if (open != Files().openFiles.end() && --open->second == 0) Files().openFiles.erase(open);
+  }
   const int rc = close(object->fd);
   delete object;
   return rc == 0 ? TRUE : Fail(FromErrno(errno));

@@ -4,9 +4,24 @@
 #include <cstdint>
 #include <vector>
 
+#ifdef _WIN32
+#include "platform/gdi.h"
+#else
 #include "platform/testing.h"
+#endif
 
 namespace kez::testing {
+
+#ifdef _WIN32
+// The section's own memory, as GDI describes it (the tests that run on
+// Windows compare bytes only).
+inline std::vector<std::uint8_t> DibBytes(HBITMAP bitmap) {
+  DIBSECTION section{};
+  if (GetObjectW(bitmap, sizeof section, &section) != sizeof section || section.dsBm.bmBits == nullptr) return {};
+  const auto* bits = static_cast<const std::uint8_t*>(section.dsBm.bmBits);
+  return std::vector<std::uint8_t>(bits, bits + static_cast<std::size_t>(section.dsBm.bmWidthBytes) * section.dsBm.bmHeight);
+}
+#else
 
 // The cx x cx section's pixels top row first: pixel (x, y) of the picture is
 // the DIB's memory row cx - 1 - y, bytes B, G, R, A assembled into
@@ -33,5 +48,6 @@ inline std::vector<std::uint8_t> DibBytes(HBITMAP bitmap) {
   if (!dib.has_value() || dib->bits == nullptr) return {};
   return std::vector<std::uint8_t>(dib->bits, dib->bits + dib->size);
 }
+#endif
 
 }  // namespace kez::testing
