@@ -267,6 +267,10 @@ LPVOID MapViewOfFileEx(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offs
     SetLastError(FromErrno(errno));
     return nullptr;
   }
+  // No read-around: it fills the page cache with large folios, and a view
+  // smaller than its folio then takes a write fault per page that dirties
+  // the whole folio each time (many times slower than one plain mapping).
+  madvise(view, bytes, MADV_RANDOM);
   try {
     std::lock_guard<std::mutex> lock(Files().mutex);
     Files().views.emplace(view, View{bytes, mapping->id});
