@@ -37,8 +37,9 @@ struct WIN32_FIND_DATAW {
 };
 using LPWIN32_FIND_DATAW = WIN32_FIND_DATAW*;
 
-// TMPDIR, else /tmp, with a trailing '/'. As on Windows: the length without
-// the terminator, or the size needed (with it) when `size` is too small.
+// TMPDIR, else the user's private /tmp/lumo-<uid>, with a trailing '/'. As
+// on Windows: the length without the terminator, the size needed (with it)
+// when `size` is too small, or 0 on failure.
 DWORD GetTempPathW(DWORD size, LPWSTR buffer);
 // Only whether a file exists at exactly that name (no wildcards).
 HANDLE FindFirstFileW(LPCWSTR name, LPWIN32_FIND_DATAW data);

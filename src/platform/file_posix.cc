@@ -85,9 +85,28 @@ FileTable& Files() {
 
 }  // namespace
 
+// Windows' temporary folder is the user's own. /tmp is everyone's, so
+// without TMPDIR the folder is /tmp/lumo-<uid>, made private to the user and
+// refused (0, as a failing GetTempPathW gives) when someone else could have
+// planted it or a link in it.
 DWORD GetTempPathW(DWORD size, LPWSTR buffer) {
-  const char* dir = std::getenv("TMPDIR");
-  std::wstring path = platform::Utf8ToWide(dir != nullptr && *dir != '\0' ? dir : "/tmp");
+  std::string dir;
+  if (const char* given = std::getenv("TMPDIR"); given != nullptr && *given != '\0') {
+    dir = given;
+  } else {
+    dir = "/tmp/lumo-" + std::to_string(getuid());
+    struct stat info;
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+      SetLastError(FromErrno(errno));
+      return 0;
+    }
+    if (lstat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid() ||
+        (info.st_mode & 077) != 0) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return 0;
+    }
+  }
+  std::wstring path = platform::Utf8ToWide(dir.c_str());
   if (path.back() != L'/') path.push_back(L'/');
   if (path.size() + 1 > size) return static_cast<DWORD>(path.size() + 1);
   path.copy(buffer, path.size());
