@@ -20,6 +20,7 @@
 #include "formats/packed/packed_reader.h"
 #include "formats/packed/xml_nesting.h"
 #include "lumo/image.h"
+#include "fuzz_support.h"
 #include "platform/testing.h"
 #include "support/test_stream.h"
 #include "support/xml_depth.h"
@@ -35,12 +36,7 @@ inline int PackedFuzzOne(const std::uint8_t* data, std::size_t size) {
     if (size % 2 == 1) stream.maxReadChunk = static_cast<ULONG>(1 + data[size - 1] % 64);
     lumo::CImage32 image;
     try {
-      if (ReadPackedDocument(image, &stream)) {
-        // Touch every pixel, so a copy that went wrong shows under the sanitizers.
-        std::uint32_t sum = 0;
-        for (std::int64_t i = 0; i < std::int64_t{image.m_width} * image.m_height; ++i) sum += image.m_pixels[i];
-        (void)sum;
-      }
+      if (ReadPackedDocument(image, &stream)) TouchPixels(image);
     } catch (const boost::bad_lexical_cast&) {
     }
     return 0;
@@ -67,11 +63,6 @@ inline int PackedFuzzOne(const std::uint8_t* data, std::size_t size) {
 }  // namespace kez::fuzzing
 
 #ifndef KEZ_FUZZ_REPLAY
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  platform::testing::EchoNotices(false);  // most inputs end in the notice
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   return kez::fuzzing::PackedFuzzOne(data, size);
 }

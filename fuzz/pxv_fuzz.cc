@@ -13,6 +13,7 @@
 #include "formats/pxv/document_reader.h"
 #include "formats/pxv/pxv_reader.h"
 #include "lumo/image.h"
+#include "fuzz_support.h"
 #include "platform/testing.h"
 #include "support/test_stream.h"
 
@@ -22,12 +23,7 @@ inline int PxvFuzzOne(const std::uint8_t* data, std::size_t size) {
   if (size >= 3 && std::memcmp(data, "pxv", 3) == 0) {
     kez::testing::TestStream stream(std::vector<std::uint8_t>(data, data + size));
     lumo::CImage32 image;
-    if (ReadPxvDocument(image, &stream)) {
-      // Touch every pixel, so a copy that went wrong shows under ASan/MSan.
-      std::uint32_t sum = 0;
-      for (std::int64_t i = 0; i < std::int64_t{image.m_width} * image.m_height; ++i) sum += image.m_pixels[i];
-      (void)sum;
-    }
+    if (ReadPxvDocument(image, &stream)) TouchPixels(image);
     platform::testing::ResetNotices();
     return 0;
   }
@@ -46,11 +42,6 @@ inline int PxvFuzzOne(const std::uint8_t* data, std::size_t size) {
 }  // namespace kez::fuzzing
 
 #ifndef KEZ_FUZZ_REPLAY
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  platform::testing::EchoNotices(false);  // most inputs end in the notice
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   return kez::fuzzing::PxvFuzzOne(data, size);
 }

@@ -23,6 +23,7 @@
 #include "dll/class_factory.h"
 #include "lumo/memory.h"
 #include "platform/shell.h"
+#include "fuzz_support.h"
 #include "platform/testing.h"
 #include "support/hostile_stream.h"
 #include "support/kez_description.h"
@@ -107,11 +108,6 @@ inline HRESULT RoadFuzzOne(const std::uint8_t* data, std::size_t size) {
 }  // namespace kez::fuzzing
 
 #ifndef KEZ_FUZZ_REPLAY
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  platform::testing::EchoNotices(false);  // most inputs end in the notice
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   kez::fuzzing::RoadFuzzOne(data, size);
   return 0;

@@ -5,16 +5,7 @@ namespace {
 constexpr HRESULT kPending = static_cast<HRESULT>(0x8000000Au);  // E_PENDING
 }  // namespace
 
-HRESULT HostileStream::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISequentialStream) || IsEqualIID(riid, IID_IStream)) {
-    AddRef();
-    *ppv = static_cast<IStream*>(this);
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
+HRESULT HostileStream::QueryInterface(REFIID riid, void** ppv) { return AnswerStreamInterfaces(riid, ppv); }
 
 HRESULT HostileStream::Read(void* pv, ULONG cb, ULONG* pcbRead) {
   const std::uint8_t b = Next(m_plan.read, m_reads);

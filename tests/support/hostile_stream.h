@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/com.h"
+#include "support/test_stream.h"
 
 namespace kez::testing {
 
@@ -33,7 +34,7 @@ struct HostilePlan {
   std::vector<std::uint8_t> stat;
 };
 
-class HostileStream final : public IStream {
+class HostileStream final : public ReadOnlyStream {
  public:
   // `inner` stays owned by the caller and must outlive this stream.
   HostileStream(IStream* inner, HostilePlan plan) : m_inner(inner), m_plan(std::move(plan)) {}
@@ -45,22 +46,8 @@ class HostileStream final : public IStream {
   // Owned by the caller: reaching zero does not delete.
   ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--m_refCount); }
   HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* pcbRead) override;
-  HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
   HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) override;
-  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
-  HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-    return STG_E_INVALIDFUNCTION;
-  }
-  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-    return STG_E_INVALIDFUNCTION;
-  }
   HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD flags) override;
-  HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
 
  private:
   static std::uint8_t Next(const std::vector<std::uint8_t>& plan, std::size_t& calls) {

@@ -5,12 +5,8 @@
 
 namespace kez::testing {
 
-HRESULT TestStream::QueryInterface(REFIID riid, void** ppv) {
+HRESULT ReadOnlyStream::AnswerStreamInterfaces(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
-  if (failQueryInterface != S_OK) {
-    *ppv = nullptr;
-    return failQueryInterface;
-  }
   if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISequentialStream) || IsEqualIID(riid, IID_IStream)) {
     AddRef();
     *ppv = static_cast<IStream*>(this);
@@ -18,6 +14,14 @@ HRESULT TestStream::QueryInterface(REFIID riid, void** ppv) {
   }
   *ppv = nullptr;
   return E_NOINTERFACE;
+}
+
+HRESULT TestStream::QueryInterface(REFIID riid, void** ppv) {
+  if (ppv != nullptr && failQueryInterface != S_OK) {
+    *ppv = nullptr;
+    return failQueryInterface;
+  }
+  return AnswerStreamInterfaces(riid, ppv);
 }
 
 // Tests own the object on the stack or in a smart pointer: reaching zero does
