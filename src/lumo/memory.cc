@@ -36,7 +36,7 @@ void* AllocatePaged(std::size_t size) {
   if (size == static_cast<std::size_t>(paged_allocator::kPageBytes)) {
     if (paged_allocator::Pager* const pager = PagerIfAny()) {
       paged_allocator::ApplyDefaultLimits(stats);
-      const bool fileBacked = stats.heap.load() > std::atomic_ref<std::int64_t>(stats.heapLimit).load();
+      const bool fileBacked = stats.heap.load() > stats.heapLimit.load();
       return pager->Allocate(paged_allocator::kPageBytes, fileBacked);
     }
   }

@@ -11,9 +11,10 @@ struct MemoryStats {
   std::atomic<std::int64_t> total{0};
   std::atomic<std::int64_t> heap{0};
   std::atomic<std::int64_t> swapped{0};
-  std::int64_t heapLimit = 0x60000000;
-  std::uint8_t defaultsPending = 1;
-  std::int64_t residentLimit = 0x140000000;
+  // Atomic too: the paged mode reads them from any thread.
+  std::atomic<std::int64_t> heapLimit{0x60000000};
+  std::atomic<std::uint8_t> defaultsPending{1};
+  std::atomic<std::int64_t> residentLimit{0x140000000};
 };
 
 MemoryStats& GetMemoryStats();

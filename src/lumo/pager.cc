@@ -26,7 +26,7 @@ std::int64_t Resident(const MemoryStats& stats) { return stats.total.load() - st
 
 std::int64_t ResidentLimit(MemoryStats& stats) {
   ApplyDefaultLimits(stats);
-  return std::atomic_ref<std::int64_t>(stats.residentLimit).load(std::memory_order_relaxed);
+  return stats.residentLimit.load(std::memory_order_relaxed);
 }
 
 // What a pass asks of one allocator: down to 80% of the resident limit.
@@ -63,13 +63,13 @@ struct PagerTeardown {
 };
 
 void ApplyDefaultLimits(MemoryStats& stats) {
-  std::atomic_ref<std::uint8_t> pending(stats.defaultsPending);
+  std::atomic<std::uint8_t>& pending = stats.defaultsPending;
   if (pending.load(std::memory_order_acquire) == 0) return;
   static std::mutex lock;
   std::lock_guard<std::mutex> guard(lock);
   if (pending.load(std::memory_order_relaxed) == 0) return;
-  std::atomic_ref<std::int64_t>(stats.heapLimit).store(0x60000000, std::memory_order_relaxed);
-  std::atomic_ref<std::int64_t>(stats.residentLimit).store(0x140000000, std::memory_order_relaxed);
+  stats.heapLimit.store(0x60000000, std::memory_order_relaxed);
+  stats.residentLimit.store(0x140000000, std::memory_order_relaxed);
   pending.store(0, std::memory_order_release);
 }
 
