@@ -29,7 +29,10 @@ inline int PxvFuzzOne(const std::uint8_t* data, std::size_t size) {
   }
   if (VerifyDocumentBuffer(data, size)) {
     const kez::doc::ThumbRef* ref = kez::doc::GetDocRoot(data)->thumb_ref();
-    if (ref != nullptr) (void)(ref->width() + ref->height() + ref->vidx());
+    // Read every field; unsigned, since the sum of what a file says may wrap.
+    if (ref != nullptr)
+      (void)(static_cast<std::uint64_t>(ref->width()) + static_cast<std::uint64_t>(ref->height()) +
+             static_cast<std::uint64_t>(ref->vidx()));
   }
   if (const auto bound = ZstdOutputBound(data, size); bound && *bound <= (1u << 24)) {
     std::vector<std::uint8_t> out(static_cast<std::size_t>(*bound) + 1);
