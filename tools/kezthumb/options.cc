@@ -60,6 +60,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
       case 'h': options.mode = Mode::kHelp; return {true, options, {}};
       case 'V': options.mode = Mode::kVersion; return {true, options, {}};
       case ':':
+        // MinGW's getopt_long answers ':' where glibc answers '?' for a
+        // long option given a value it does not take.
+        if (isLong && word.find('=') != std::string::npos)
+          return Fail("option '" + word.substr(0, word.find('=')) + "' doesn't allow an argument");
         return Fail(isLong ? "option '" + word + "' requires an argument"
                            : std::string("option requires an argument -- '") + static_cast<char>(optopt) + "'");
       default:

@@ -10,7 +10,11 @@ namespace {
 
 // No text chunk of a thumbnail comes near this; larger ones are refused
 // before anything is allocated for them.
-constexpr png_alloc_size_t kMaxChunkBytes = 1u << 20;
+// Bounds on what a foreign entry can make us hold: one chunk (a Thumb::URI
+// of the longest path, escaped, is about 12 KiB) and the count of chunks
+// kept (real entries carry about ten text keys).
+constexpr png_alloc_size_t kMaxChunkBytes = 64u << 10;
+constexpr png_uint_32 kMaxKeptChunks = 32;
 
 void OnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void OnWarning(png_structp, png_const_charp) {}  // a foreign file's flaws are not the user's business
@@ -25,6 +29,7 @@ int ReadText(png_structp png, png_infop info, std::FILE* file, png_textp* text) 
   if (setjmp(png_jmpbuf(png))) return -1;
   png_init_io(png, file);
   png_set_chunk_malloc_max(png, kMaxChunkBytes);
+  png_set_chunk_cache_max(png, kMaxKeptChunks);
   // libpng only warns about a chunk above the limit, and reads it all the
   // same; as errors, such flaws make the entry unreadable, and it is made again.
   png_set_benign_errors(png, 0);

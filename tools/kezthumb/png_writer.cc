@@ -28,12 +28,15 @@ void OnWarning(png_structp, png_const_charp) {}
 
 void OnWrite(png_structp png, png_bytep data, png_size_t size) {
   auto* sink = static_cast<Sink*>(png_get_io_ptr(png));
-  // No exception may unwind through libpng's C frames.
+  // No exception may unwind through libpng's C frames, and png_error's
+  // longjmp may not leave a handler (the exception would never be ended).
+  bool full = false;
   try {
     sink->out->insert(sink->out->end(), data, data + size);
   } catch (const std::bad_alloc&) {
-    png_error(png, "out of memory");
+    full = true;
   }
+  if (full) png_error(png, "out of memory");
 }
 
 void OnFlush(png_structp) {}
