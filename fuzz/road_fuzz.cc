@@ -87,9 +87,7 @@ inline HRESULT RoadFuzzOne(const std::uint8_t* data, std::size_t size) {
       if (!dib || alpha != WTSAT_ARGB || dib->header.biWidth != static_cast<LONG>(cx) ||
           dib->header.biHeight != static_cast<LONG>(cx) || dib->size != std::size_t{cx} * cx * 4)
         RoadFault("bad DIB");
-      std::uint32_t sum = 0;
-      for (std::size_t i = 0; i < dib->size; ++i) sum += dib->bits[i];
-      (void)sum;
+      TouchBytes(dib->bits, dib->size);
       DeleteObject(bitmap);
     } else if (bitmap != nullptr) {
       RoadFault("a bitmap with a failure");

@@ -26,15 +26,20 @@ namespace {
 // the caller made (a vector's growth check would be traced as well).
 KEZ_NO_COVERAGE void SortEntries(const unsigned char* entry, int count, std::uint64_t& vidx, std::uint64_t*& used,
                                  std::uint64_t*& free) {
-  for (int i = 0; i < count; ++i, ++vidx, entry += 16) {
-    // LoadU64 by hand: a call to it would be traced.
-    std::uint64_t fidx = 0;
-    for (int b = 7; b >= 0; --b) fidx = (fidx << 8) | entry[b];
+  // Local cursors: written back once, not stored on every entry.
+  std::uint64_t* u = used;
+  std::uint64_t* f = free;
+  std::uint64_t v = vidx;
+  for (const unsigned char* end = entry + 16 * static_cast<std::size_t>(count); entry != end; entry += 16, ++v) {
+    const std::uint64_t fidx = pagestore::LoadU64(entry);
     if (fidx != 0)
-      *used++ = fidx;
+      *u++ = fidx;
     else
-      *free++ = vidx;
+      *f++ = v;
   }
+  used = u;
+  free = f;
+  vidx = v;
 }
 
 }  // namespace
