@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -23,10 +24,21 @@ struct FileId {
   auto operator<=>(const FileId&) const = default;
 };
 
+// An open file, shared by its handle and the mappings made from it: a
+// mapping outlives the file handle, as on Windows, without a descriptor of
+// its own per mapping (the pager makes one for every view).
+struct Descriptor {
+  explicit Descriptor(int opened) : fd(opened) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() { close(fd); }
+  const int fd;
+};
+
 // What a HANDLE stands for here.
 struct KernelObject {
   enum class Kind { File, Mapping, Find } kind;
-  int fd = -1;
+  std::shared_ptr<Descriptor> descriptor = nullptr;  // File and Mapping
   std::int64_t position = 0;  // File: the file pointer
   std::int64_t size = 0;      // Mapping: the bytes it covers
   FileId id{};                // File and Mapping
@@ -81,6 +93,21 @@ struct FileTable {
 FileTable& Files() {
   static FileTable* files = new FileTable;  // outlives every static destructor
   return *files;
+}
+
+// Writes the zeros of [from, to) grain by grain. The file reads as zeros
+// already; this only leaves its pages in the cache as one folio per 64 KiB
+// grain, as a file system with large folios makes them for writes of that
+// size. A view of whole grains then takes one fault per grain, not one per
+// page: Windows, too, brings a mapped file in by clusters. Failing changes
+// nothing but speed.
+void WriteZeroGrains(int fd, std::int64_t from, std::int64_t to) {
+  static const char zeros[kAllocationGrain] = {};
+  while (from < to) {
+    const std::int64_t end = std::min(to, (from / kAllocationGrain + 1) * kAllocationGrain);
+    if (pwrite(fd, zeros, static_cast<std::size_t>(end - from), from) != end - from) return;
+    from = end;
+  }
 }
 
 }  // namespace
@@ -162,20 +189,21 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWO
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return INVALID_HANDLE_VALUE;
   }
-  file->fd = open(Path(name).c_str(), flags, 0600);
+  const int fd = open(Path(name).c_str(), flags, 0600);
   struct stat info;
-  if (file->fd < 0 || fstat(file->fd, &info) != 0) {
+  if (fd < 0 || fstat(fd, &info) != 0) {
     SetLastError(FromErrno(errno));
-    if (file->fd >= 0) close(file->fd);
+    if (fd >= 0) close(fd);
     delete file;
     return INVALID_HANDLE_VALUE;
   }
   file->id = FileId{info.st_dev, info.st_ino};
   try {
+    file->descriptor = std::make_shared<Descriptor>(fd);
     std::lock_guard<std::mutex> lock(Files().mutex);
     ++Files().openFiles[file->id];
   } catch (const std::bad_alloc&) {
-    close(file->fd);
+    if (file->descriptor == nullptr) close(fd);
     delete file;
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return INVALID_HANDLE_VALUE;
@@ -189,7 +217,7 @@ BOOL SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance, PLARGE_INTEGER newP
   std::int64_t base = 0;
   if (method == FILE_END) {
     struct stat info;
-    if (fstat(file->fd, &info) != 0) return Fail(FromErrno(errno));
+    if (fstat(file->descriptor->fd, &info) != 0) return Fail(FromErrno(errno));
     base = info.st_size;
   } else if (method != FILE_BEGIN) {
     base = file->position;
@@ -204,15 +232,16 @@ BOOL SetEndOfFile(HANDLE handle) {
   KernelObject* file = Object(handle, KernelObject::Kind::File);
   if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
   struct stat info;
-  if (fstat(file->fd, &info) != 0) return Fail(FromErrno(errno));
+  if (fstat(file->descriptor->fd, &info) != 0) return Fail(FromErrno(errno));
   if (file->position > info.st_size) {
-    const int error = posix_fallocate(file->fd, info.st_size, file->position - info.st_size);
+    const int error = posix_fallocate(file->descriptor->fd, info.st_size, file->position - info.st_size);
     // posix_fallocate may have grown the file part of the way: back to the
     // size it had, as a failed SetEndOfFile leaves it.
     if (error != 0) {
-      [[maybe_unused]] const int restored = ftruncate(file->fd, info.st_size);
+      [[maybe_unused]] const int restored = ftruncate(file->descriptor->fd, info.st_size);
       return Fail(FromErrno(error));
     }
+    WriteZeroGrains(file->descriptor->fd, info.st_size, file->position);
     return TRUE;
   }
   if (file->position < info.st_size) {
@@ -221,7 +250,7 @@ BOOL SetEndOfFile(HANDLE handle) {
     for (const auto& [address, view] : Files().views)
       if (view.file == file->id) return Fail(ERROR_USER_MAPPED_FILE);
   }
-  return ftruncate(file->fd, file->position) == 0 ? TRUE : Fail(FromErrno(errno));
+  return ftruncate(file->descriptor->fd, file->position) == 0 ? TRUE : Fail(FromErrno(errno));
 }
 
 HANDLE CreateFileMappingW(HANDLE handle, LPSECURITY_ATTRIBUTES, DWORD protect, DWORD maximumHigh, DWORD maximumLow,
@@ -232,7 +261,7 @@ HANDLE CreateFileMappingW(HANDLE handle, LPSECURITY_ATTRIBUTES, DWORD protect, D
     return nullptr;
   }
   struct stat info;
-  if (fstat(file->fd, &info) != 0) {
+  if (fstat(file->descriptor->fd, &info) != 0) {
     SetLastError(FromErrno(errno));
     return nullptr;
   }
@@ -246,15 +275,9 @@ HANDLE CreateFileMappingW(HANDLE handle, LPSECURITY_ATTRIBUTES, DWORD protect, D
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  // Its own descriptor: the mapping outlives the file handle, as on Windows.
-  mapping->fd = fcntl(file->fd, F_DUPFD_CLOEXEC, 0);
+  mapping->descriptor = file->descriptor;
   mapping->size = maximum != 0 ? maximum : info.st_size;
   mapping->id = file->id;
-  if (mapping->fd < 0) {
-    SetLastError(FromErrno(errno));
-    delete mapping;
-    return nullptr;
-  }
   return mapping;
 }
 
@@ -281,7 +304,7 @@ LPVOID MapViewOfFileEx(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offs
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
-  void* view = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, mapping->fd, offset);
+  void* view = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, mapping->descriptor->fd, offset);
   if (view == MAP_FAILED) {
     SetLastError(FromErrno(errno));
     return nullptr;
@@ -290,6 +313,11 @@ LPVOID MapViewOfFileEx(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offs
   // smaller than its folio then takes a write fault per page that dirties
   // the whole folio each time (many times slower than one plain mapping).
   madvise(view, bytes, MADV_RANDOM);
+  // Mapped writable at once: a view is mapped because its block is about to
+  // be used, and a page first mapped by a read would take a second fault at
+  // its first write (Windows tracks that in the page tables instead).
+  // Failing only costs those faults.
+  madvise(view, bytes, MADV_POPULATE_WRITE);
   try {
     std::lock_guard<std::mutex> lock(Files().mutex);
     Files().views.emplace(view, View{bytes, mapping->id});
@@ -322,7 +350,6 @@ BOOL CloseHandle(HANDLE handle) {
     const auto open = Files().openFiles.find(object->id);
     if (open != Files().openFiles.end() && --open->second == 0) Files().openFiles.erase(open);
   }
-  const int rc = close(object->fd);
-  delete object;
-  return rc == 0 ? TRUE : Fail(FromErrno(errno));
+  delete object;  // the descriptor closes with its last handle
+  return TRUE;
 }
