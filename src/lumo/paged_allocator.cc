@@ -172,8 +172,10 @@ void NormalHandleAllocator::MapBack(NormalHandle& unit, MemoryStats& stats) {
     TrimToResidentLimit(stats);
   } catch (const std::exception&) {
   }
-  Guard guard(m_lock);
+  // Mapped outside the allocators' lock: the view may read its pages from
+  // disk, and the unit's own critical section keeps it to this thread.
   void* const view = m_pager->MapView(unit.m_fileOffset, unit.m_size / kPageBytes * kPageBytes);
+  Guard guard(m_lock);
   m_live.insert(m_swapped.extract(&unit));
   unit.m_address = view;
   unit.m_state = NormalHandle::kMapped;
