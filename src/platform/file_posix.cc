@@ -315,8 +315,8 @@ LPVOID MapViewOfFileEx(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offs
   madvise(view, bytes, MADV_RANDOM);
   // Mapped writable at once: a view is mapped because its block is about to
   // be used, and a page first mapped by a read would take a second fault at
-  // its first write (Windows tracks that in the page tables instead).
-  // Failing only costs those faults.
+  // its first write (Windows tracks that in the page tables instead). The
+  // price: a view only read is written back whole. Failing costs the faults.
   madvise(view, bytes, MADV_POPULATE_WRITE);
   try {
     std::lock_guard<std::mutex> lock(Files().mutex);
