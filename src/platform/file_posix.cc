@@ -42,6 +42,8 @@ struct KernelObject {
   std::int64_t position = 0;  // File: the file pointer
   std::int64_t size = 0;      // Mapping: the bytes it covers
   FileId id{};                // File and Mapping
+
+  int Fd() const { return descriptor->fd; }
 };
 
 KernelObject* Object(HANDLE handle, KernelObject::Kind kind) {
@@ -217,7 +219,7 @@ BOOL SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance, PLARGE_INTEGER newP
   std::int64_t base = 0;
   if (method == FILE_END) {
     struct stat info;
-    if (fstat(file->descriptor->fd, &info) != 0) return Fail(FromErrno(errno));
+    if (fstat(file->Fd(), &info) != 0) return Fail(FromErrno(errno));
     base = info.st_size;
   } else if (method != FILE_BEGIN) {
     base = file->position;
@@ -232,16 +234,16 @@ BOOL SetEndOfFile(HANDLE handle) {
   KernelObject* file = Object(handle, KernelObject::Kind::File);
   if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
   struct stat info;
-  if (fstat(file->descriptor->fd, &info) != 0) return Fail(FromErrno(errno));
+  if (fstat(file->Fd(), &info) != 0) return Fail(FromErrno(errno));
   if (file->position > info.st_size) {
-    const int error = posix_fallocate(file->descriptor->fd, info.st_size, file->position - info.st_size);
+    const int error = posix_fallocate(file->Fd(), info.st_size, file->position - info.st_size);
     // posix_fallocate may have grown the file part of the way: back to the
     // size it had, as a failed SetEndOfFile leaves it.
     if (error != 0) {
-      [[maybe_unused]] const int restored = ftruncate(file->descriptor->fd, info.st_size);
+      [[maybe_unused]] const int restored = ftruncate(file->Fd(), info.st_size);
       return Fail(FromErrno(error));
     }
-    WriteZeroGrains(file->descriptor->fd, info.st_size, file->position);
+    WriteZeroGrains(file->Fd(), info.st_size, file->position);
     return TRUE;
   }
   if (file->position < info.st_size) {
@@ -250,7 +252,7 @@ BOOL SetEndOfFile(HANDLE handle) {
     for (const auto& [address, view] : Files().views)
       if (view.file == file->id) return Fail(ERROR_USER_MAPPED_FILE);
   }
-  return ftruncate(file->descriptor->fd, file->position) == 0 ? TRUE : Fail(FromErrno(errno));
+  return ftruncate(file->Fd(), file->position) == 0 ? TRUE : Fail(FromErrno(errno));
 }
 
 HANDLE CreateFileMappingW(HANDLE handle, LPSECURITY_ATTRIBUTES, DWORD protect, DWORD maximumHigh, DWORD maximumLow,
@@ -261,7 +263,7 @@ HANDLE CreateFileMappingW(HANDLE handle, LPSECURITY_ATTRIBUTES, DWORD protect, D
     return nullptr;
   }
   struct stat info;
-  if (fstat(file->descriptor->fd, &info) != 0) {
+  if (fstat(file->Fd(), &info) != 0) {
     SetLastError(FromErrno(errno));
     return nullptr;
   }
@@ -304,7 +306,7 @@ LPVOID MapViewOfFileEx(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offs
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
-  void* view = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, mapping->descriptor->fd, offset);
+  void* view = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, mapping->Fd(), offset);
   if (view == MAP_FAILED) {
     SetLastError(FromErrno(errno));
     return nullptr;
