@@ -1,6 +1,7 @@
 // The pager, its allocators and the swap file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -159,7 +160,8 @@ TEST(PagedFileCalls, RefuseWhatWindowsRefuses) {
   ASSERT_TRUE(resize(4 * pa::kPageBytes));
   const HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, 0, nullptr);
   ASSERT_NE(mapping, nullptr);
-  void* const view = MapViewOfFileEx(mapping, FILE_MAP_WRITE, 0, pa::kPageBytes, pa::kPageBytes, nullptr);
+  // The last page: growth starts right behind it.
+  void* const view = MapViewOfFileEx(mapping, FILE_MAP_WRITE, 0, 3 * pa::kPageBytes, pa::kPageBytes, nullptr);
   ASSERT_NE(view, nullptr);
   const auto mapAt = [mapping](DWORD offset, SIZE_T bytes) {
     void* const other = MapViewOfFileEx(mapping, FILE_MAP_WRITE, 0, offset, bytes, nullptr);
@@ -181,10 +183,21 @@ TEST(PagedFileCalls, RefuseWhatWindowsRefuses) {
     EXPECT_FALSE(refusal.call()) << refusal.what;
     EXPECT_EQ(GetLastError(), refusal.error) << refusal.what;
   }
+  auto* const bytes = static_cast<std::uint8_t*>(view);
+  std::fill(bytes, bytes + pa::kPageBytes, 0xA5);
   EXPECT_TRUE(resize(8 * pa::kPageBytes)) << "growing under a view";
+  const HANDLE grown = CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, 0, nullptr);
+  CloseHandle(file);  // a mapping outlives its file handle
+  ASSERT_NE(grown, nullptr);
+  const auto* added = static_cast<const std::uint8_t*>(
+      MapViewOfFileEx(grown, FILE_MAP_WRITE, 0, 6 * pa::kPageBytes, pa::kPageBytes, nullptr));
+  ASSERT_NE(added, nullptr);
+  EXPECT_EQ(std::count(added, added + pa::kPageBytes, 0), pa::kPageBytes) << "the grown part reads as zeros";
+  EXPECT_EQ(std::count(bytes, bytes + pa::kPageBytes, 0xA5), pa::kPageBytes) << "growth leaves a view's bytes";
+  UnmapViewOfFile(added);
   UnmapViewOfFile(view);
+  CloseHandle(grown);
   CloseHandle(mapping);
-  CloseHandle(file);
   EXPECT_TRUE(DeleteFileW(path.c_str()));
 }
 
