@@ -12,10 +12,9 @@ const CLSID CLSID_KezThumbnailProvider = {
     0x09533617, 0x4b9f, 0x4f3c, {0x86, 0x43, 0x8a, 0x14, 0xbf, 0x00, 0x75, 0x9d}};
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID reserved) {
-  if (fdwReason == DLL_PROCESS_ATTACH) {
-    g_moduleHandle = hinstDLL;
-    DisableThreadLibraryCalls(hinstDLL);
-  }
+  // Thread notifications stay on: the block pools take an ended thread's
+  // chunks back when the loader says the thread ends.
+  if (fdwReason == DLL_PROCESS_ATTACH) g_moduleHandle = hinstDLL;
   // A process that is ending, not an unloading: skip teardown that takes
   // locks the vanished threads may hold.
   if (fdwReason == DLL_PROCESS_DETACH && reserved != nullptr) platform::NoteProcessEnding();

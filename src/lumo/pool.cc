@@ -48,7 +48,7 @@ void ReapThread(void* data) {
   for (Slot& slot : record->slots)
     if (slot.chunk != nullptr && !pool::RegionsReleased()) pool::RetireChunk(slot.chunk);
   // On the ending thread itself, later uses keep no chunk. (On Windows the
-  // fiber-local callbacks run before the runtime frees thread-locals.)
+  // loader's thread-exit callbacks run before it frees thread-locals.)
   if (t_record == record) t_record = &g_endedRecord;
   delete record;
 }

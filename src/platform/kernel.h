@@ -114,7 +114,6 @@ DWORD GetCurrentThreadId();
 DWORD GetLastError();
 void SetLastError(DWORD error);
 
-BOOL DisableThreadLibraryCalls(HMODULE module);
 // The path of the shared object that contains `module`'s address (any address
 // inside the library stands for its handle here). As on Windows, a path that
 // does not fit is cut to `size` - 1 characters, terminated, and reported as

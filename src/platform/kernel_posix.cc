@@ -39,8 +39,6 @@ DWORD GetCurrentThreadId() {
 DWORD GetLastError() { return t_lastError; }
 void SetLastError(DWORD error) { t_lastError = error; }
 
-BOOL DisableThreadLibraryCalls(HMODULE) { return TRUE; }
-
 namespace {
 
 // Test hooks: a path standing in for the module's, or a forced failure.
