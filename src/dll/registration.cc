@@ -59,6 +59,17 @@ HRESULT ClassIdText(WCHAR (&text)[MAX_PATH]) {
   return StringFromGUID2(CLSID_KezThumbnailProvider, text, MAX_PATH) != 0 ? S_OK : E_UNEXPECTED;
 }
 
+constexpr std::size_t kClassIdChars = 38;  // "{8-4-4-4-12}"
+
+// The two texts name the same class id: equal but for the case of the hex
+// digits, after an optional terminator that the stored value may carry.
+bool SameClassId(const WCHAR* a, const WCHAR* b) {
+  auto lower = [](WCHAR c) { return c >= L'A' && c <= L'Z' ? static_cast<WCHAR>(c - L'A' + L'a') : c; };
+  for (; *a != L'\0' || *b != L'\0'; ++a, ++b)
+    if (lower(*a) != lower(*b)) return false;
+  return true;
+}
+
 // The key the handler entry goes under: the ProgID ".kez" names, else
 // ".kez" itself.
 void FindAssociation(WCHAR (&association)[MAX_PATH]) {
@@ -111,6 +122,29 @@ HRESULT Register(const Scope& scope) {
   return S_OK;
 }
 
+// Deletes the handler key under `association` when its default value is
+// `classId` (as registration wrote it, in any case); S_OK when there is no
+// such key or it names anything else. The "shellex" key above it stays:
+// other handlers may live there.
+HRESULT RemoveOwnHandler(const Scope& scope, const WCHAR* association, const WCHAR* classId) {
+  WCHAR key[MAX_PATH];
+  const HRESULT hr = ScopedKeyPath(key, scope, kHandlerKey, association);
+  if (FAILED(hr)) return hr;
+  HKEY handler = nullptr;
+  const LONG opened = RegOpenKeyExW(scope.root, key, 0, KEY_READ, &handler);
+  if (opened == ERROR_FILE_NOT_FOUND) return S_OK;
+  if (opened != kOk) return FromWin32(opened);
+  // Room for a class id, its terminator and one more character, which makes
+  // a longer text differ; the last element stays zero.
+  WCHAR value[kClassIdChars + 3] = {};
+  DWORD bytes = sizeof value - sizeof(WCHAR);
+  DWORD type = REG_NONE;
+  const LONG error = RegQueryValueExW(handler, nullptr, nullptr, &type, reinterpret_cast<LPBYTE>(value), &bytes);
+  RegCloseKey(handler);
+  if (error != kOk || type != REG_SZ || !SameClassId(value, classId)) return S_OK;
+  return FromWin32(RegDeleteTreeW(scope.root, key));
+}
+
 HRESULT Unregister(const Scope& scope) {
   WCHAR path[MAX_PATH];
   HRESULT hr = ModulePath(path, false);
@@ -124,12 +158,14 @@ HRESULT Unregister(const Scope& scope) {
   const LONG error = RegDeleteTreeW(scope.root, key);
   if (error != kOk) return FromWin32(error);
 
+  // The handler entry goes wherever registration may have put it, ".kez"
+  // or the ProgID ".kez" names now, but only while it still names this class:
+  // another program may have put its own handler there since.
   WCHAR association[MAX_PATH];
   FindAssociation(association);
-  hr = ScopedKeyPath(key, scope, kHandlerKey, association);
-  if (FAILED(hr)) return hr;
-  // The "shellex" key above the handler stays: other handlers may live there.
-  return FromWin32(RegDeleteTreeW(scope.root, key));
+  hr = RemoveOwnHandler(scope, kExtension, classId);
+  if (SUCCEEDED(hr) && std::wcscmp(association, kExtension) != 0) hr = RemoveOwnHandler(scope, association, classId);
+  return hr;
 }
 
 // No exception leaves an export.

@@ -271,12 +271,52 @@ TEST_F(RegistrationTest, UnregisteringTwiceFailsAtTheClassKeyAndLeavesTheHandler
   EXPECT_EQ(log.back().key, kClassKey);
 }
 
-TEST_F(RegistrationTest, MissingHandlerKeyIsTheUnregistrationResult) {
+// What unregistration finds under the handler keys after registering under
+// ".kez": a handler key is removed only while it names this class.
+struct ForeignHandlerCase {
+  const char* name;
+  std::wstring kezHandler;    // the value left under ".kez"'s handler key; empty: the key is gone
+  std::wstring progId;        // ".kez" bound since to this ProgID, with another program's handler
+  bool kezHandlerLeft;
+};
+
+class ForeignHandlerTest : public RegistrationTest, public ::testing::WithParamInterface<ForeignHandlerCase> {};
+
+TEST_P(ForeignHandlerTest, UnregistrationRemovesOnlyItsOwnHandler) {
+  const ForeignHandlerCase& c = GetParam();
+  const std::wstring other = L"{0E7C5F84-1C5A-4A2B-9F1E-2D6B7A8C9D0E}";
   ASSERT_EQ(DllRegisterServer(), S_OK);
-  ASSERT_EQ(RegDeleteTreeW(HKEY_CLASSES_ROOT, (L".kez" + kHandlerSuffix).c_str()), 0);
-  EXPECT_EQ(U(DllUnregisterServer()), 0x80070002u);
+  const std::wstring kezHandler = L".kez" + kHandlerSuffix;
+  if (c.kezHandler.empty()) {
+    ASSERT_EQ(RegDeleteTreeW(HKEY_CLASSES_ROOT, kezHandler.c_str()), 0);
+  } else {
+    ASSERT_EQ(WriteStringValue(kezHandler.c_str(), nullptr, c.kezHandler.c_str()), S_OK);
+  }
+  if (!c.progId.empty()) {
+    SetAssociation(c.progId, c.progId.size());
+    ASSERT_EQ(WriteStringValue((c.progId + kHandlerSuffix).c_str(), nullptr, other.c_str()), S_OK);
+  }
+  EXPECT_EQ(DllUnregisterServer(), S_OK);
   EXPECT_FALSE(pt::RegistryKeyExists(kClassKey));
+  EXPECT_EQ(pt::RegistryKeyExists(kezHandler), c.kezHandlerLeft);
+  if (c.kezHandlerLeft) {
+    EXPECT_EQ(pt::FindRegistryValue(kezHandler, L"")->data, TextBytes(c.kezHandler, c.kezHandler.size()));
+  }
+  if (!c.progId.empty()) {
+    EXPECT_EQ(pt::FindRegistryValue(c.progId + kHandlerSuffix, L"")->data, TextBytes(other, other.size()));
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ForeignHandlerTest,
+    ::testing::Values(ForeignHandlerCase{"Gone", L"", L"", false},
+                      ForeignHandlerCase{"OursInLowerCase", L"{09533617-4b9f-4f3c-8643-8a14bf00759d}", L"", false},
+                      ForeignHandlerCase{"AnotherClass", L"{0E7C5F84-1C5A-4A2B-9F1E-2D6B7A8C9D0E}", L"", true},
+                      ForeignHandlerCase{"OursWithMore", kClsid + L"x", L"", true},
+                      ForeignHandlerCase{"OursUnderKezAfterABinding", kClsid, L"OtherPaint.Document", false},
+                      ForeignHandlerCase{"AnotherUnderKezAndTheProgId", L"{0E7C5F84-1C5A-4A2B-9F1E-2D6B7A8C9D0E}",
+                                         L"OtherPaint.Document", true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Any registry call that fails during registration: its HRESULT (for key
 // creation and value writes), nothing after it but closing its own key, no
@@ -362,7 +402,7 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, UnregistrationFaultTest,
     ::testing::Values(UnregisterFaultCase{"ClassKeyDelete", RegistryCall::DeleteTree, true, 0x80070005u, true, true},
                       UnregisterFaultCase{"EveryDelete", RegistryCall::DeleteTree, false, 0x80070005u, true, true},
-                      UnregisterFaultCase{"AssociationOpen", RegistryCall::OpenKey, false, 0u, false, false}),
+                      UnregisterFaultCase{"EveryOpen", RegistryCall::OpenKey, false, 0x80070005u, false, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RegistrationTest, UnavailableModulePathIsTheLastError) {
