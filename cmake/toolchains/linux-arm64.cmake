@@ -9,7 +9,7 @@ set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
 
-find_program(KEZ_QEMU_AARCH64 qemu-aarch64 REQUIRED)
+find_program(KEZ_QEMU_AARCH64 NAMES qemu-aarch64-static qemu-aarch64 REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${KEZ_QEMU_AARCH64})
 
 # pkg-config reads the arm64 .pc files only.

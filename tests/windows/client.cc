@@ -2,11 +2,12 @@
 // 1 a check failed, 2 usage, 86 an exception or crash reached the client.
 #include "client.h"
 
+#include <shellapi.h>
+
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
-#include <fstream>
-#include <iterator>
 
 namespace client {
 
@@ -82,14 +83,75 @@ bool ReadDib(HBITMAP bitmap, Dib* dib) {
 }
 
 std::vector<BYTE> ReadFileBytes(const std::wstring& path) {
-  std::ifstream file(path.c_str(), std::ios::binary);
-  return std::vector<BYTE>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  std::vector<BYTE> bytes;
+  if (std::FILE* file = _wfopen(path.c_str(), L"rb")) {
+    BYTE block[65536];
+    for (std::size_t n; (n = std::fread(block, 1, sizeof block, file)) > 0;) bytes.insert(bytes.end(), block, block + n);
+    std::fclose(file);
+  }
+  return bytes;
 }
 
 std::uint64_t Fnv(const std::vector<BYTE>& bytes) {
   std::uint64_t hash = 0xcbf29ce484222325ull;
   for (const BYTE b : bytes) hash = (hash ^ b) * 0x100000001b3ull;
   return hash;
+}
+
+std::uint64_t OneThumbnail(const std::wstring& path, UINT cx) {
+  IStream* stream = nullptr;
+  if (FAILED(OpenFileStream(path, &stream))) return 0;
+  std::uint64_t hash = 0;
+  IThumbnailProvider* provider = nullptr;
+  if (SUCCEEDED(CreateProvider(stream, &provider))) {
+    HBITMAP bitmap = nullptr;
+    WTS_ALPHATYPE alpha = kUntouchedAlpha;
+    Dib dib;
+    if (provider->GetThumbnail(cx, &bitmap, &alpha) == S_OK && ReadDib(bitmap, &dib)) hash = Fnv(dib.bits);
+    if (bitmap != nullptr) DeleteObject(bitmap);
+    provider->Release();
+  }
+  stream->Release();
+  return hash;
+}
+
+Memory Measure() {
+  constexpr SIZE_T kRegion = 0x1000000;
+  Memory memory{0.0, 0};
+  MEMORY_BASIC_INFORMATION info;
+  for (const BYTE* p = nullptr; VirtualQuery(p, &info, sizeof info) == sizeof info;
+       p = static_cast<const BYTE*>(info.BaseAddress) + info.RegionSize) {
+    if (info.State != MEM_COMMIT || info.Type != MEM_PRIVATE) continue;
+    memory.committedMiB += static_cast<double>(info.RegionSize) / (1024.0 * 1024.0);
+    const auto base = reinterpret_cast<std::uintptr_t>(info.BaseAddress);
+    if (info.BaseAddress == info.AllocationBase && base % kRegion == 0 && info.RegionSize == kRegion)
+      ++memory.poolRegions;
+  }
+  return memory;
+}
+
+int PatchImport(HMODULE module, const char* library, const char* function, void* replacement) {
+  auto* base = reinterpret_cast<BYTE*>(module);
+  const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (imports.VirtualAddress == 0) return 0;
+  int patched = 0;
+  for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name != 0; ++d) {
+    if (lstrcmpiA(reinterpret_cast<char*>(base + d->Name), library) != 0 || d->OriginalFirstThunk == 0) continue;
+    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      const auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) continue;
+      DWORD protection = 0;
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection);
+      slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
+      ++patched;
+    }
+  }
+  return patched;
 }
 
 std::string Narrow(const std::wstring& text) {
@@ -116,17 +178,19 @@ int Usage() {
       "usage: kezclient compare DIR\n"
       "       kezclient notice FILE CX\n"
       "       kezclient registry machine|user ASSOCIATION present|absent DLL\n"
+      "       kezclient registry machine|user ASSOCIATION kept OTHER_CLSID\n"
       "       kezclient call DLL machine|user register|unregister EXPECTED_HRESULT\n"
-      "       kezclient threads FILE CX TOTAL BATCH BOUND_MIB\n"
+      "       kezclient threads FILE CX TOTAL BATCH\n"
       "       kezclient bench FILE CX ITERATIONS\n"
-      "       kezclient unloads FILE CX CYCLES BOUND_MIB\n",
+      "       kezclient unloads DAMAGED GOOD CX CYCLES\n"
+      "       kezclient lifecycle DAMAGED CX\n"
+      "       kezclient exit-held FILE CX\n"
+      "       kezclient fibers FILE CX THREADS\n",
       stderr);
   return 2;
 }
 
-}  // namespace
-
-int wmain(int argc, wchar_t** argv) {
+int Run(int argc, wchar_t** argv) {
   SetUnhandledExceptionFilter(ReportCrash);
   // Failures show no dialogs; the DLL's own notice is not one of them.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
@@ -134,6 +198,7 @@ int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return Usage();
   const std::wstring mode = argv[1];
   auto number = [&](int i) { return static_cast<int>(std::wcstol(argv[i], nullptr, 10)); };
+  auto cx = [&](int i) { return static_cast<UINT>(number(i)); };
 
   const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   if (FAILED(hr)) {
@@ -144,21 +209,39 @@ int wmain(int argc, wchar_t** argv) {
   if (mode == L"compare" && argc == 3) {
     code = client::CompareCases(argv[2]);
   } else if (mode == L"notice" && argc == 4) {
-    code = client::ShowNotice(argv[2], static_cast<UINT>(number(3)));
+    code = client::ShowNotice(argv[2], cx(3));
   } else if (mode == L"registry" && argc == 6) {
     code = client::CheckRegistry(argv[2], argv[3], argv[4], argv[5]);
   } else if (mode == L"call" && argc == 6) {
     code = client::CallExport(argv[2], argv[3], argv[4], std::wcstoul(argv[5], nullptr, 16));
-  } else if (mode == L"threads" && argc == 7) {
-    code =
-        client::RunThreads(argv[2], static_cast<UINT>(number(3)), number(4), number(5), std::wcstod(argv[6], nullptr));
+  } else if (mode == L"threads" && argc == 6) {
+    code = client::RunThreads(argv[2], cx(3), number(4), number(5));
   } else if (mode == L"unloads" && argc == 6) {
-    code = client::RunUnloads(argv[2], static_cast<UINT>(number(3)), number(4), std::wcstod(argv[5], nullptr));
+    code = client::RunUnloads(argv[2], argv[3], cx(4), number(5));
+  } else if (mode == L"lifecycle" && argc == 4) {
+    code = client::RunLifecycle(argv[2], cx(3));
+  } else if (mode == L"exit-held" && argc == 4) {
+    code = client::ExitHoldingLock(argv[2], cx(3));
+  } else if (mode == L"fibers" && argc == 5) {
+    code = client::RunFibers(argv[2], cx(3), number(4));
   } else if (mode == L"bench" && argc == 5) {
-    code = client::Bench(argv[2], static_cast<UINT>(number(3)), number(4));
+    code = client::Bench(argv[2], cx(3), number(4));
   } else {
     code = Usage();
   }
   CoUninitialize();
+  return code;
+}
+
+}  // namespace
+
+// Narrow: zig's MinGW target starts programs at main, -municode or not; the
+// wide arguments come from the command line itself.
+int main() {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argv == nullptr) return 2;
+  const int code = Run(argc, argv);
+  LocalFree(argv);
   return code;
 }

@@ -1,6 +1,6 @@
 // The Windows test client: drives kezthumb.dll as the shell does, through the
-// registry and COM, and checks what comes back. Built for x64 with MinGW-w64
-// by scripts/test-windows and run under Wine.
+// registry and COM, and checks what comes back. Built for x64 and ARM64 with
+// zig by scripts/test-windows and run under Wine.
 #pragma once
 
 // windows.h first: the other SDK headers build on it.
@@ -28,10 +28,10 @@ constexpr WTS_ALPHATYPE kUntouchedAlpha = WTSAT_UNKNOWN;
 // Counts checks and prints each as "ok   ..." or "FAIL ...".
 class Tally {
  public:
-  bool Check(bool ok, const char* format, ...) __attribute__((format(gnu_printf, 3, 4)));
+  bool Check(bool ok, const char* format, ...) __attribute__((format(printf, 3, 4)));
   // The same, but silent and uncounted when it holds: for the steps on the
   // way to a check.
-  bool Require(bool ok, const char* format, ...) __attribute__((format(gnu_printf, 3, 4)));
+  bool Require(bool ok, const char* format, ...) __attribute__((format(printf, 3, 4)));
   int passed = 0;
   int failed = 0;
   // Prints "N passed, M failed"; the process's exit code.
@@ -51,6 +51,20 @@ struct Dib {
 // False when `bitmap` is not a DIB section.
 bool ReadDib(HBITMAP bitmap, Dib* dib);
 
+// One thumbnail through the registry and a file stream; the hash of its
+// bits, 0 when there is none.
+std::uint64_t OneThumbnail(const std::wstring& path, UINT cx);
+
+// The process's memory as the pools see it: a region is a committed private
+// allocation of 16 MiB at a 16 MiB boundary, which nothing else makes, so
+// chunks stranded by ended threads show there and the noise of thread stacks
+// freed late does not.
+struct Memory {
+  double committedMiB;  // committed private pages, summed over the address space
+  int poolRegions;
+};
+Memory Measure();
+
 // The whole file; empty when it cannot be read.
 std::vector<BYTE> ReadFileBytes(const std::wstring& path);
 std::uint64_t Fnv(const std::vector<BYTE>& bytes);
@@ -63,8 +77,15 @@ int CheckRegistry(const std::wstring& scope, const std::wstring& association, co
                   const std::wstring& dllPath);
 int CallExport(const std::wstring& dllPath, const std::wstring& scope, const std::wstring& action,
                unsigned long expected);
-int RunThreads(const std::wstring& path, UINT cx, int total, int batch, double boundMiB);
+int RunThreads(const std::wstring& path, UINT cx, int total, int batch);
 int Bench(const std::wstring& path, UINT cx, int iterations);
-int RunUnloads(const std::wstring& path, UINT cx, int cycles, double boundMiB);
+int RunUnloads(const std::wstring& damaged, const std::wstring& good, UINT cx, int cycles);
+int RunLifecycle(const std::wstring& damaged, UINT cx);
+int ExitHoldingLock(const std::wstring& path, UINT cx);
+int RunFibers(const std::wstring& path, UINT cx, int threads);
+
+// Points `module`'s imports of `function` from `library` at `replacement`;
+// the number of slots changed.
+int PatchImport(HMODULE module, const char* library, const char* function, void* replacement);
 
 }  // namespace client

@@ -51,32 +51,6 @@ int WINAPI CaptureNotice(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   return IDOK;
 }
 
-// Points `module`'s imports of `function` from `library` at `replacement`;
-// the number of slots changed.
-int PatchImport(HMODULE module, const char* library, const char* function, void* replacement) {
-  auto* base = reinterpret_cast<BYTE*>(module);
-  const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  if (imports.VirtualAddress == 0) return 0;
-  int patched = 0;
-  for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name != 0; ++d) {
-    if (lstrcmpiA(reinterpret_cast<char*>(base + d->Name), library) != 0 || d->OriginalFirstThunk == 0) continue;
-    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
-    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
-    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-      const auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-      if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) continue;
-      DWORD protection = 0;
-      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection);
-      slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
-      ++patched;
-    }
-  }
-  return patched;
-}
-
 // "" when every notice is the reader's: "throw error!", caption "xxx",
 // MB_ICONINFORMATION, no owner.
 std::string NoticeProblems() {

@@ -1,6 +1,7 @@
 // What self-registration leaves in the registry, read back value by value
-// with RegQueryValueExW (type and exact byte count), and the registration
-// exports called directly.
+// with RegQueryValueExW (type and exact byte count), what unregistration
+// leaves of another program's handler, and the registration exports called
+// directly.
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
@@ -91,13 +92,17 @@ int CheckRegistry(const std::wstring& scope, const std::wstring& association, co
          {Value{classKey, nullptr, L"KezThumbDll.KezThumbnailProvider Class"}, Value{serverKey, nullptr, dllPath},
           Value{serverKey, L"ThreadingModel", L"Apartment"}, Value{handlerKey, nullptr, kClsidText}})
       CheckValue(root, rootName, value, tally);
+  } else if (state == L"kept") {
+    // Another program's handler (its class in place of the DLL's path).
+    tally.Check(!KeyExists(root, classKey), "%s%s: removed", Narrow(rootName).c_str(), Narrow(classKey).c_str());
+    CheckValue(root, rootName, Value{handlerKey, nullptr, dllPath}, tally);
   } else {
     tally.Check(!KeyExists(root, classKey), "%s%s: removed", Narrow(rootName).c_str(), Narrow(classKey).c_str());
     tally.Check(!KeyExists(root, handlerKey), "%s%s: removed", Narrow(rootName).c_str(), Narrow(handlerKey).c_str());
     tally.Check(KeyExists(root, shellexKey), "%s%s: kept", Narrow(rootName).c_str(), Narrow(shellexKey).c_str());
   }
   // A ProgID named by ".kez" gets the handler; ".kez" keeps its one value.
-  if (association != L".kez") {
+  if (association != L".kez" && state != L"kept") {
     CheckShape(HKEY_CLASSES_ROOT, L"HKCR\\", KeyShape{L".kez", 1, 0}, tally);
     HKEY key = nullptr;
     wchar_t text[64] = {};

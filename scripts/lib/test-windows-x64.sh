@@ -1,0 +1,184 @@
+# Sourced by scripts/test-windows for the x64 build alone, with Wine set up
+# for x64 (use_wine x64) and the DLL registered machine-wide.
+
+step "notice on a virtual display"
+# The desktop process keeps the display it started with: a server of its own.
+wineserver -k
+timeout 60 wineserver -w
+display=""
+for n in $(seq 90 130); do
+  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { display=:$n; break; }
+done
+Xvfb "$display" -nolisten tcp -screen 0 1024x768x24 >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+out=$work/notice.out
+(
+  export DISPLAY=$display
+  wine_run 90 "$work/kezclient.exe" notice "$(winpath "$cases/truncated-100.kez")" 256
+  echo "exit $rc" >> "$out"
+) > "$out" 2>&1 &
+notice_pid=$!
+for _ in $(seq 600); do grep -q "notice read" "$out" && break; sleep 0.1; done
+window=$(DISPLAY=$display xdotool search --name '^xxx$' 2>/dev/null | head -1 || true)
+check "notice: an X window titled \"xxx\"" test -n "$window"
+[ -z "$window" ] || DISPLAY=$display xdotool key --window "$window" Return 2>/dev/null
+wait "$notice_pid" || true
+sed 's/^/   /' "$out"
+check "notice: shown, read, dismissed with Return, S_FALSE" grep -qx "exit 0" "$out"
+kill "$xvfb_pid" 2>/dev/null || true
+wait "$xvfb_pid" 2>/dev/null || true
+xvfb_pid=""
+wineserver -k
+timeout 60 wineserver -w
+wineserver -p
+
+# ------------------------------------------------------------ paged memory
+# A build of its own (GoogleTest, from build-windows-deps, for x64 only).
+step "paged tests (build)"
+scripts/build-windows-deps x64 >/dev/null
+cmake --preset windows-x64-tests >/dev/null
+cmake --build --preset windows-x64-tests -j "$(nproc)" > "$work/paged-build.log" 2>&1 || {
+  tail -n 40 "$work/paged-build.log" >&2
+  exit 1
+}
+
+step "paged tests"
+# From the source tree: the tests read samples/ by their Unix path (drive Z:).
+wine_run 300 build/windows-x64-tests/tests/paged_tests.exe > "$work/paged.out" 2>&1
+grep -E '^\[  (PASSED|FAILED)  \]' "$work/paged.out" | sed 's/^/   /' || true
+[ "$rc" -eq 0 ] || tail -n 60 "$work/paged.out"
+check "paged tests under Wine (exit $rc)" test "$rc" -eq 0
+
+# ------------------------------------------------------------ kezthumb.exe
+step "kezthumb.exe beside the Linux tool"
+mkdir -p "$work/linux" "$work/windows"
+while read -r document size; do
+  input=$cases/$document
+  name=$document-$size.png
+  lrc=0
+  build/default/tools/kezthumb/kezthumb -s "$size" "$input" "$work/linux/$name" 2> "$work/linux/$name.err" || lrc=$?
+  wine_run 60 "$exe" -s "$size" "$(winpath "$input")" "$(winpath "$work/windows/$name")" 2> "$work/windows/$name.err"
+  # The reason after the input's path, without Windows' line ends.
+  lreason=$(sed "s|^kezthumb: $input: ||" "$work/linux/$name.err")
+  wreason=$(tr -d '\r' < "$work/windows/$name.err" | sed "s|^kezthumb: .*$document: ||")
+  if [ "$lrc" -ne "$rc" ] || [ "$lreason" != "$wreason" ]; then
+    check "kezthumb $document -s $size: exit $rc \"$wreason\", Linux exit $lrc \"$lreason\"" false
+  elif [ "$lrc" -ne 0 ]; then
+    check "kezthumb $document -s $size: exit $rc \"$wreason\" on both" true
+  else
+    check "kezthumb $document -s $size: exit 0, PNG bytes equal ($(stat -c %s "$work/linux/$name") bytes)" \
+      cmp -s "$work/linux/$name" "$work/windows/$name"
+  fi
+done < <(awk '!seen[$1]++ { print $1, 256 } $1 == "painting.kez" && $2 != 256 { print $1, $2 }' "$cases/cases.txt")
+
+# ------------------------------------------------------------- installer
+step "installer"
+# The packages of the programs just built, and a newer version of them.
+version=$(sed -n 's/^project(kezthumb VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+newer=$(awk -F. '{ printf "%d.%d.%d", $1, $2, $3 + 1 }' <<< "$version")
+package_arches=$([ -f build/windows-arm64/src/dll/kezthumb.dll ] && echo all || echo x64)
+KEZ_WINDOWS_TARGETS=none scripts/package-windows "$package_arches" >/dev/null
+KEZ_WINDOWS_TARGETS=none KEZ_PACKAGE_VERSION=$newer scripts/package-windows x64 >/dev/null
+packages=$root/build/packages
+msiexec() {  # msiexec WANT_EXIT ARGS...: quiet, no administrator asked for
+  local want=$1
+  shift
+  wine_run 120 msiexec "$@" /qn
+  check "msiexec $*: exit $rc (want $want)" test "$rc" -eq "$want"
+}
+reg_text() {  # reg_text KEY: the key and everything below it as text, or nothing
+  local file=$work/export.reg
+  rm -f "$file"
+  timeout 60 wine reg export "$1" "$(winpath "$file")" /y >/dev/null 2>&1 || return 0
+  iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r'
+}
+product_code() { msiinfo export "$1" Property | awk '$1 == "ProductCode" { print $2 }' | tr -d '\r'; }
+uninstall_key() { echo "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$(product_code "$1")"; }
+old_msi=$packages/kezthumb-$version-x64.msi
+new_msi=$packages/kezthumb-$newer-x64.msi
+# wine exits with the low byte of the installer's code: 1603 (a launch
+# condition) is 67, 1633 (another processor's package) is 97.
+failed_install=67
+other_processor=97
+
+# The class comes from the package alone, and another program already owns
+# ".kez" for this user: a ProgID, and a preview handler of its own.
+regsvr32 0 /u /s "$dllwin"
+other_class='{0E7C5F84-1C5A-4A2B-9F1E-2D6B7A8C9D0E}'
+reg_quiet add 'HKCU\Software\Classes\.kez' /ve /d OtherPaint.Document /f
+reg_quiet add 'HKCU\Software\Classes\.kez\shellex\{8895b1c6-b41f-4c1c-a562-0d564250836f}' /ve /d "$other_class" /f
+reg_quiet add 'HKCU\Software\Classes\OtherPaint.Document' /ve /d 'Other paint document' /f
+reg_quiet add "HKCU\\Software\\Classes\\CLSID\\$other_class\\InprocServer32" /ve /d 'C:\other\preview.dll' /f
+reg_text 'HKCU\Software\Classes' > "$work/classes-before.txt"
+reg_text 'HKLM\Software\Classes' > "$work/machine-before.txt"
+(cd "$WINEPREFIX/drive_c" && find users | sort) > "$work/files-before.txt"
+local_app_data=$(timeout 60 wine cmd /c 'echo %LOCALAPPDATA%' 2>/dev/null | tr -d '\r')
+installed_win="$local_app_data\\Programs\\kezthumb"
+installed=$(timeout 60 winepath -u "$installed_win" 2>/dev/null)
+
+msiexec 0 /i "$(winpath "$old_msi")"
+check "installer: the DLL and kezthumb.exe, byte for byte, in $installed_win" \
+  test "$(ls "$installed" 2>/dev/null | xargs)" = "kezthumb.dll kezthumb.exe"
+check "installer: installed DLL equals the build's" cmp -s "$installed/kezthumb.dll" "$dll"
+check "installer: installed kezthumb.exe equals the build's" cmp -s "$installed/kezthumb.exe" "$exe"
+check "installer: registry entries" client 30 registry user .kez present "$installed_win\\kezthumb.dll"
+check "installer: nothing new under HKLM\\Software\\Classes" \
+  cmp -s "$work/machine-before.txt" <(reg_text 'HKLM\Software\Classes')
+# Windows merges the user's classes into HKEY_CLASSES_ROOT; Wine's COM reads
+# the machine's alone, so the installed class is copied there for this run.
+class_key="Software\Classes\CLSID\{09533617-4B9F-4F3C-8643-8A14BF00759D}"
+reg_quiet copy "HKCU\\$class_key" "HKLM\\$class_key" /s /f
+check "installer: thumbnails through the installed DLL equal the Linux build's" \
+  client 600 compare "$(winpath "$cases")"
+reg_quiet delete "HKLM\\$class_key" /f
+arp=$(timeout 60 wine reg query "$(uninstall_key "$old_msi")" 2>/dev/null | tr -d '\r')
+for row in "DisplayName=kezthumb" "DisplayVersion=$version" "Publisher=The kezthumb developers" \
+  "Size=$(( ($(stat -c %s "$dll") + $(stat -c %s "$exe") + 1023) / 1024 ))" "InstallLocation=$installed_win\\"; do
+  check "installer: Apps & features: $row" grep -qxF "    ${row%%=*}    REG_SZ    ${row#*=}" <<< "$arp"
+done
+
+msiexec 0 /i "$(winpath "$new_msi")"
+check "upgrade: $version gone from Apps & features" \
+  bash -c "! timeout 60 wine reg query '$(uninstall_key "$old_msi")' >/dev/null 2>&1"
+check "upgrade: $newer in Apps & features" bash -c \
+  "timeout 60 wine reg query '$(uninstall_key "$new_msi")' /v DisplayVersion 2>/dev/null | grep -q '$newer'"
+check "upgrade: one copy of the DLL" \
+  test "$(cd "$WINEPREFIX/drive_c" && find . -iname kezthumb.dll | grep -ic programs)" -eq 1
+check "upgrade: registry entries" client 30 registry user .kez present "$installed_win\\kezthumb.dll"
+msiexec $failed_install /i "$(winpath "$old_msi")"
+msiexec 0 /x "$(winpath "$new_msi")"
+check "uninstall: HKCU\\Software\\Classes as before the install (the other program's .kez kept)" \
+  cmp -s "$work/classes-before.txt" <(reg_text 'HKCU\Software\Classes')
+check "uninstall: no HKCU\\Software\\kezthumb" test -z "$(reg_text 'HKCU\Software\kezthumb')"
+check "uninstall: not in Apps & features" bash -c "! timeout 60 wine reg query '$(uninstall_key "$new_msi")' >/dev/null 2>&1"
+check "uninstall: the user's files as before the install" \
+  cmp -s "$work/files-before.txt" <(cd "$WINEPREFIX/drive_c" && find users | sort)
+for key in .kez OtherPaint.Document "CLSID\\$other_class"; do reg_quiet delete "HKCU\\Software\\Classes\\$key" /f; done
+# The registration the later steps use.
+regsvr32 0 /s "$dllwin"
+
+if [ "$package_arches" = all ]; then
+  arm_msi=$packages/kezthumb-$version-arm64.msi
+  summary_info=$(msiinfo suminfo "$arm_msi")
+  for row in "Template: Arm64;1033" "Version: 500 (1f4)" "Source: 10 (a)"; do
+    check "arm64 package: $row" grep -qxF "$row" <<< "$summary_info"
+  done
+  for table in Registry File Directory RemoveFile Upgrade; do
+    fields=$([ $table = File ] && echo 1-3 || echo 1-)  # the files' names, not their sizes
+    check "arm64 package: $table table as in the x64 one" \
+      cmp -s <(msiinfo export "$arm_msi" $table | cut -f$fields) <(msiinfo export "$old_msi" $table | cut -f$fields)
+  done
+  check "packages: the same version of the other architecture is replaced (upper bound inclusive)" \
+    grep -qP '\t'"$version"'\t\t513\t\tWIX_UPGRADE_DETECTED' <(msiinfo export "$arm_msi" Upgrade)
+  check "packages: the programs' versions in the File table" test "$(msiinfo export "$arm_msi" File |
+    awk -F'\t' 'NR > 3 { print $5 }' | sort -u)" = "$version.0"
+  check "arm64 package: every component 64-bit" \
+    test -z "$(msiinfo export "$arm_msi" Component | awk -F'\t' 'NR > 3 && int($4 / 256) % 2 == 0')"
+  rm -rf "$work/arm64-files"
+  (cd "$work" && msiextract -C arm64-files "$arm_msi" >/dev/null)
+  check "arm64 package: holds the ARM64 DLL" \
+    cmp -s "$(find "$work/arm64-files" -name kezthumb.dll)" build/windows-arm64/src/dll/kezthumb.dll
+  msiexec $other_processor /i "$(winpath "$arm_msi")"
+fi
+
