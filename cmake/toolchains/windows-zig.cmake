@@ -1,0 +1,35 @@
+# Shared by the Windows toolchain files: zig 0.11.0 as the C and C++ compiler
+# (clang 16, MinGW-w64 headers and CRT, libc++ and libc++abi), installed
+# outside the source tree by scripts/bootstrap-windows and run through the
+# wrappers in cmake/zig/ (resource scripts go through MinGW's windres, see
+# zig-windres). The including file sets CMAKE_SYSTEM_PROCESSOR, kez_zig_target
+# (the triple, which CMake passes as --target= on every compile and link) and
+# kez_windows_target.
+#
+# zig links libc++, libunwind and compiler-rt statically and the CRT through
+# Windows' own DLLs, so kezthumb.dll and kezthumb.exe import only system DLLs
+# (and, with the libunwind that scripts/bootstrap-windows adjusts, export only
+# their own functions). Release builds carry full debug information, which
+# kez_split_debug moves into a file beside each product.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_VERSION 10.0)
+
+get_filename_component(kez_zig_dir "${CMAKE_CURRENT_LIST_DIR}/../zig" ABSOLUTE)
+set(CMAKE_C_COMPILER "${kez_zig_dir}/zig-cc")
+set(CMAKE_CXX_COMPILER "${kez_zig_dir}/zig-c++")
+set(CMAKE_ASM_COMPILER "${kez_zig_dir}/zig-cc")
+set(CMAKE_RC_COMPILER "${kez_zig_dir}/zig-windres")
+set(CMAKE_AR "${kez_zig_dir}/zig-ar" CACHE FILEPATH "Archiver")
+set(CMAKE_RANLIB "${kez_zig_dir}/zig-ranlib" CACHE FILEPATH "Archive indexer")
+# zig builds its C and C++ runtimes once per optimisation level, the first time
+# a program is linked. CMake's compiler checks would link unoptimised programs
+# and cost a second build of them: with a target named, CMake identifies the
+# compiler from an object file, and its other checks link as Release does.
+set(CMAKE_C_COMPILER_TARGET ${kez_zig_target})
+set(CMAKE_CXX_COMPILER_TARGET ${kez_zig_target})
+set(CMAKE_ASM_COMPILER_TARGET ${kez_zig_target})
+set(CMAKE_TRY_COMPILE_CONFIGURATION Release)
+set(CMAKE_C_FLAGS_RELEASE_INIT "-O3 -DNDEBUG -g")
+set(CMAKE_CXX_FLAGS_RELEASE_INIT "-O3 -DNDEBUG -g")
+
+include(${CMAKE_CURRENT_LIST_DIR}/windows-deps.cmake)
