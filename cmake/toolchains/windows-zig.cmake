@@ -9,8 +9,8 @@
 # zig links libc++, libunwind and compiler-rt statically and the CRT through
 # Windows' own DLLs, so kezthumb.dll and kezthumb.exe import only system DLLs
 # (and, with the libunwind that scripts/bootstrap-windows adjusts, export only
-# their own functions). Release builds carry full debug information, which
-# kez_split_debug moves into a file beside each product.
+# their own functions). Release builds are made with -g, for the PDB the
+# linker then writes beside each product (kez_strip_debug).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_VERSION 10.0)
 

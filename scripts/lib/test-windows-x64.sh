@@ -34,18 +34,9 @@ timeout 60 wineserver -w
 wineserver -p
 
 # ------------------------------------------------------------ paged memory
-# A build of its own (GoogleTest, from build-windows-deps, for x64 only).
-step "paged tests (build)"
-scripts/build-windows-deps x64 >/dev/null
-cmake --preset windows-x64-tests >/dev/null
-cmake --build --preset windows-x64-tests -j "$(nproc)" > "$work/paged-build.log" 2>&1 || {
-  tail -n 40 "$work/paged-build.log" >&2
-  exit 1
-}
-
 step "paged tests"
 # From the source tree: the tests read samples/ by their Unix path (drive Z:).
-wine_run 300 build/windows-x64-tests/tests/paged_tests.exe > "$work/paged.out" 2>&1
+wine_run 300 build/windows-x64/tests/paged_tests.exe > "$work/paged.out" 2>&1
 grep -E '^\[  (PASSED|FAILED)  \]' "$work/paged.out" | sed 's/^/   /' || true
 [ "$rc" -eq 0 ] || tail -n 60 "$work/paged.out"
 check "paged tests under Wine (exit $rc)" test "$rc" -eq 0
