@@ -169,6 +169,14 @@ TEST(PagedFileSpace, GrowsByTheRequestAndMergesWhatIsGivenBack) {
 #endif
 }
 
+// Opens a file as the pager opens its swap file, and closes it again.
+bool Opens(const fs::path& name) {
+  const HANDLE file = CreateFileW(name.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  return file != INVALID_HANDLE_VALUE;
+}
+
 // What the swap file's calls refuse on Windows, the stand-ins refuse as well
 // (this binary runs on both).
 TEST(PagedFileCalls, RefuseWhatWindowsRefuses) {
@@ -192,12 +200,6 @@ TEST(PagedFileCalls, RefuseWhatWindowsRefuses) {
     if (other != nullptr) UnmapViewOfFile(other);
     return other != nullptr;
   };
-  const auto opens = [](const fs::path& name) {
-    const HANDLE other = CreateFileW(name.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
-    return other != INVALID_HANDLE_VALUE;
-  };
 #ifndef _WIN32
   // Names someone else could have put where the file is to be: a link, and a
   // second name of a file elsewhere.
@@ -211,10 +213,10 @@ TEST(PagedFileCalls, RefuseWhatWindowsRefuses) {
     std::function<bool()> call;
     DWORD error;
   } refusals[] = {
-      {"opening a held file again", [&] { return opens(path); }, ERROR_SHARING_VIOLATION},
+      {"opening a held file again", [&] { return Opens(path); }, ERROR_SHARING_VIOLATION},
 #ifndef _WIN32
-      {"opening a link", [&] { return opens(folder / "link.dat"); }, ERROR_ACCESS_DENIED},
-      {"opening a second name", [&] { return opens(folder / "second-name.dat"); }, ERROR_ACCESS_DENIED},
+      {"opening a link", [&] { return Opens(folder / "link.dat"); }, ERROR_ACCESS_DENIED},
+      {"opening a second name", [&] { return Opens(folder / "second-name.dat"); }, ERROR_ACCESS_DENIED},
 #endif
       {"a view off the 64 KiB grain", [&] { return mapAt(4096, 4096); }, ERROR_MAPPED_ALIGNMENT},
       {"a view past the mapping", [&] { return mapAt(3 * pa::kPageBytes, 2 * pa::kPageBytes); }, ERROR_ACCESS_DENIED},
@@ -253,9 +255,7 @@ TEST(PagedFileCalls, TakeNothingOfAnotherUsers) {
   std::ofstream(planted) << "another user's file";
   if (chown(planted.c_str(), kOther, kOther) != 0) GTEST_SKIP() << "only root can make another user's files";
   SetLastError(0);
-  EXPECT_EQ(CreateFileW(planted.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                        FILE_ATTRIBUTE_NORMAL, nullptr),
-            INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(Opens(planted));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 
   // The other user's private folder, made first by this one.
