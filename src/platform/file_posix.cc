@@ -103,7 +103,7 @@ FileTable& Files() {
 
 // The user's private folder below /tmp, or "" with the last error set. The
 // name is the same for all of the user's processes; when something else has
-// it (another user's folder, a link, a folder others can enter), the call
+// it (another user's folder, a link, a folder open to others), the call
 // gets a fresh private folder, left behind empty at exit.
 std::string PrivateFolder() {
   std::string dir = "/tmp/lumo-" + std::to_string(geteuid());

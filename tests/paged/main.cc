@@ -1,7 +1,7 @@
 // The paged tests' main: each process gets a temporary folder of its own (the
-// swap file's name is fixed, and ctest runs tests as parallel processes) with
-// a left-over swap file planted there for the pager to delete, or the folder
-// its parent chose; and the paged mode switched on before the first image.
+// swap file's name is fixed, and ctest runs tests as parallel processes), a
+// left-over swap file planted there for the pager to delete, and the paged
+// mode switched on before the first image.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -55,8 +55,8 @@ void SetChildFolder(const fs::path& folder) {
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  // A death test's child is handed its parent's choice of folder (which may
-  // hold its parent's swap file).
+  // A death test's child is handed its parent's choice of folder, with nothing
+  // planted: it may hold the parent's swap file.
   if (const char* given = std::getenv(kez::testing::kPagedFolderVariable)) {
     SetTemporaryFolder(given);
   } else {
