@@ -37,23 +37,32 @@ struct WIN32_FIND_DATAW {
 };
 using LPWIN32_FIND_DATAW = WIN32_FIND_DATAW*;
 
-// TMPDIR, else the user's private /tmp/lumo-<uid>, with a trailing '/'. As
-// on Windows: the length without the terminator, the size needed (with it)
-// when `size` is too small, or 0 on failure.
+// TMPDIR, else the user's private /tmp/lumo-<uid> or, when that name is
+// taken by anything else, a fresh private folder made for the call; with a
+// trailing '/'. As on Windows: the length without the terminator, the size
+// needed (with it) when `size` is too small, or 0 on failure.
 DWORD GetTempPathW(DWORD size, LPWSTR buffer);
 // Only whether a file exists at exactly that name (no wildcards).
 HANDLE FindFirstFileW(LPCWSTR name, LPWIN32_FIND_DATAW data);
 BOOL FindClose(HANDLE find);
-// As on Windows, a file this process holds open through CreateFileW cannot
-// be deleted (ERROR_SHARING_VIOLATION): no handle here shares deletion.
+// As on Windows, a file that any process holds open through CreateFileW
+// cannot be deleted (ERROR_SHARING_VIOLATION): no handle here shares
+// deletion.
 BOOL DeleteFileW(LPCWSTR name);
-// Share modes, attributes and templates are accepted and not enforced.
+// The share mode holds the file against other handles, of this process or
+// another, as FILE_SHARE_READ or none does on Windows: a writer alone,
+// readers together; a conflicting open is ERROR_SHARING_VIOLATION.
+// Windows' temporary folder is its user's alone, a shared one here is not:
+// only a regular file of the user's own with no other name is opened, and a
+// link, another user's file or a second name is ERROR_ACCESS_DENIED.
+// Attributes and templates are accepted and not enforced.
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security, DWORD creation,
                    DWORD flags, HANDLE templateFile);
 BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPosition, DWORD method);
 // Growing reserves the disk blocks, as Windows does, so that a full disk
-// fails here and not later as a fault in a mapped view. As on Windows, a file
-// with a mapped view cannot be cut short (ERROR_USER_MAPPED_FILE).
+// fails here and not later as a fault in a mapped view; past the file-size
+// limit it fails as on a full disk too (ERROR_DISK_FULL). As on Windows, a
+// file with a mapped view cannot be cut short (ERROR_USER_MAPPED_FILE).
 BOOL SetEndOfFile(HANDLE file);
 // Only unnamed read/write mappings of a file; a maximum of 0 is the file's
 // size now, which must not be 0.

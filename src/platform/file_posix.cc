@@ -9,7 +9,9 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,7 +62,11 @@ DWORD FromErrno(int error) {
     case EACCES:
     case EPERM:
     case EROFS:
+    case EISDIR:
+    case ELOOP:  // a link where O_NOFOLLOW wants the file itself
       return ERROR_ACCESS_DENIED;
+    case EWOULDBLOCK:  // flock: another handle holds the file
+      return ERROR_SHARING_VIOLATION;
     case ENOSPC:
     case EFBIG:
       return ERROR_DISK_FULL;
@@ -85,16 +91,30 @@ struct View {
   FileId file;
 };
 
-// The mapped views and the files open through CreateFileW: what Windows
-// checks before it deletes a file or cuts it short.
+// The mapped views: what Windows checks before it cuts a file short.
 struct FileTable {
   std::mutex mutex;
   std::map<LPCVOID, View> views;
-  std::map<FileId, int> openFiles;  // handles per file
 };
 FileTable& Files() {
   static FileTable* files = new FileTable;  // outlives every static destructor
   return *files;
+}
+
+// The user's private folder below /tmp, or "" with the last error set. The
+// name is the same for all of the user's processes; when something else has
+// it (another user's folder, a link, a folder open to others), the call
+// gets a fresh private folder, left behind empty at exit.
+std::string PrivateFolder() {
+  std::string dir = "/tmp/lumo-" + std::to_string(geteuid());
+  struct stat info;
+  if ((mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) && lstat(dir.c_str(), &info) == 0 &&
+      S_ISDIR(info.st_mode) && info.st_uid == geteuid() && (info.st_mode & 077) == 0)
+    return dir;
+  dir += "-XXXXXX";
+  if (mkdtemp(dir.data()) != nullptr) return dir;
+  SetLastError(FromErrno(errno));
+  return {};
 }
 
 // Writes the zeros of [from, to) grain by grain. The file reads as zeros
@@ -115,26 +135,11 @@ void WriteZeroGrains(int fd, std::int64_t from, std::int64_t to) {
 }  // namespace
 
 // Windows' temporary folder is the user's own. /tmp is everyone's, so
-// without TMPDIR the folder is /tmp/lumo-<uid>, made private to the user and
-// refused (0, as a failing GetTempPathW gives) when someone else could have
-// planted it or a link in it.
+// without TMPDIR the folder is a private one of the user's below it.
 DWORD GetTempPathW(DWORD size, LPWSTR buffer) {
-  std::string dir;
-  if (const char* given = std::getenv("TMPDIR"); given != nullptr && *given != '\0') {
-    dir = given;
-  } else {
-    dir = "/tmp/lumo-" + std::to_string(getuid());
-    struct stat info;
-    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-      SetLastError(FromErrno(errno));
-      return 0;
-    }
-    if (lstat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid() ||
-        (info.st_mode & 077) != 0) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return 0;
-    }
-  }
+  const char* given = std::getenv("TMPDIR");
+  const std::string dir = given != nullptr && *given != '\0' ? std::string(given) : PrivateFolder();
+  if (dir.empty()) return 0;
   std::wstring path = platform::Utf8ToWide(dir.c_str());
   if (path.back() != L'/') path.push_back(L'/');
   if (path.size() + 1 > size) return static_cast<DWORD>(path.size() + 1);
@@ -145,7 +150,7 @@ DWORD GetTempPathW(DWORD size, LPWSTR buffer) {
 
 HANDLE FindFirstFileW(LPCWSTR name, LPWIN32_FIND_DATAW data) {
   struct stat info;
-  if (stat(Path(name).c_str(), &info) != 0) {
+  if (lstat(Path(name).c_str(), &info) != 0) {  // a link is found as itself
     SetLastError(FromErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
@@ -171,39 +176,53 @@ BOOL FindClose(HANDLE find) {
   return TRUE;
 }
 
+// The file is unlinked under its lock, and only while the name still names
+// it: a process that finds it gone and makes the file anew holds the new one.
+// A link, or a file that cannot be opened to lock, is held by no handle here.
 BOOL DeleteFileW(LPCWSTR name) {
   const std::string path = Path(name);
-  struct stat info;
-  if (stat(path.c_str(), &info) == 0) {
-    std::lock_guard<std::mutex> lock(Files().mutex);
-    if (Files().openFiles.contains(FileId{info.st_dev, info.st_ino})) return Fail(ERROR_SHARING_VIOLATION);
-  }
-  return unlink(path.c_str()) == 0 ? TRUE : Fail(FromErrno(errno));
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  struct stat locked, named;
+  const bool held = fd >= 0 && (flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &locked) != 0 ||
+                                lstat(path.c_str(), &named) != 0 || locked.st_dev != named.st_dev ||
+                                locked.st_ino != named.st_ino);
+  const int result = held ? -1 : unlink(path.c_str());
+  const int error = errno;
+  if (fd >= 0) close(fd);
+  if (held) return Fail(ERROR_SHARING_VIOLATION);
+  return result == 0 ? TRUE : Fail(FromErrno(error));
 }
 
-HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD creation, DWORD, HANDLE) {
-  int flags = O_CLOEXEC;
-  flags |= (access & GENERIC_WRITE) != 0 ? ((access & GENERIC_READ) != 0 ? O_RDWR : O_WRONLY) : O_RDONLY;
-  if (creation == OPEN_ALWAYS) flags |= O_CREAT;
-  if (creation == CREATE_ALWAYS) flags |= O_CREAT | O_TRUNC;
+// The checks come before the lock and the lock before truncation, so that
+// nothing is done to a file that is not the user's or that another holds.
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD creation, DWORD,
+                   HANDLE) {
+  const bool writes = (access & GENERIC_WRITE) != 0;
+  int flags = O_CLOEXEC | O_NOFOLLOW;
+  flags |= writes ? ((access & GENERIC_READ) != 0 ? O_RDWR : O_WRONLY) : O_RDONLY;
+  if (creation == OPEN_ALWAYS || creation == CREATE_ALWAYS) flags |= O_CREAT;
   auto* file = new (std::nothrow) KernelObject{KernelObject::Kind::File};
   if (file == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return INVALID_HANDLE_VALUE;
   }
   const int fd = open(Path(name).c_str(), flags, 0600);
+  const int lock = !writes && (shareMode & FILE_SHARE_READ) != 0 ? LOCK_SH : LOCK_EX;
   struct stat info;
-  if (fd < 0 || fstat(fd, &info) != 0) {
-    SetLastError(FromErrno(errno));
+  DWORD error = ERROR_SUCCESS;
+  if (fd < 0 || fstat(fd, &info) != 0) error = FromErrno(errno);
+  else if (!S_ISREG(info.st_mode) || info.st_uid != geteuid() || info.st_nlink != 1) error = ERROR_ACCESS_DENIED;
+  else if (flock(fd, lock | LOCK_NB) != 0 || (creation == CREATE_ALWAYS && ftruncate(fd, 0) != 0))
+    error = FromErrno(errno);
+  if (error != ERROR_SUCCESS) {
     if (fd >= 0) close(fd);
     delete file;
+    SetLastError(error);
     return INVALID_HANDLE_VALUE;
   }
   file->id = FileId{info.st_dev, info.st_ino};
   try {
     file->descriptor = std::make_shared<Descriptor>(fd);
-    std::lock_guard<std::mutex> lock(Files().mutex);
-    ++Files().openFiles[file->id];
   } catch (const std::bad_alloc&) {
     if (file->descriptor == nullptr) close(fd);
     delete file;
@@ -236,6 +255,11 @@ BOOL SetEndOfFile(HANDLE handle) {
   struct stat info;
   if (fstat(file->Fd(), &info) != 0) return Fail(FromErrno(errno));
   if (file->position > info.st_size) {
+    // The kernel would end the process with SIGXFSZ instead of failing.
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        static_cast<rlim_t>(file->position) > limit.rlim_cur)
+      return Fail(ERROR_DISK_FULL);
     const int error = posix_fallocate(file->Fd(), info.st_size, file->position - info.st_size);
     // posix_fallocate may have grown the file part of the way: back to the
     // size it had, as a failed SetEndOfFile leaves it.
@@ -347,11 +371,6 @@ BOOL CloseHandle(HANDLE handle) {
   auto* object = static_cast<KernelObject*>(handle);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE || object->kind == KernelObject::Kind::Find)
     return Fail(ERROR_INVALID_HANDLE);
-  if (object->kind == KernelObject::Kind::File) {
-    std::lock_guard<std::mutex> lock(Files().mutex);
-    const auto open = Files().openFiles.find(object->id);
-    if (open != Files().openFiles.end() && --open->second == 0) Files().openFiles.erase(open);
-  }
-  delete object;  // the descriptor closes with its last handle
+  delete object;  // the descriptor, and its lock, close with its last handle
   return TRUE;
 }

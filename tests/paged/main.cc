@@ -41,12 +41,22 @@ fs::path SwapFilePath() {
   return (given != nullptr ? fs::path(given) : g_ownFolder) / "_liblumo_pager_.dat";
 }
 
+void SetChildFolder(const fs::path& folder) {
+#ifdef _WIN32
+  _putenv_s(kPagedFolderVariable, folder.string().c_str());
+#else
+  if (folder.empty()) unsetenv(kPagedFolderVariable);
+  else setenv(kPagedFolderVariable, folder.string().c_str(), 1);
+#endif
+}
+
 }  // namespace kez::testing
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  // A death test's child is handed its parent's choice of folder.
+  // A death test's child is handed its parent's choice of folder, with nothing
+  // planted: it may hold the parent's swap file.
   if (const char* given = std::getenv(kez::testing::kPagedFolderVariable)) {
     SetTemporaryFolder(given);
   } else {
@@ -55,8 +65,8 @@ int main(int argc, char** argv) {
     SetTemporaryFolder(g_ownFolder);
     // Registered before the pager exists, so it runs after the pager's end.
     std::atexit(RemoveOwnFolder);
+    std::ofstream(kez::testing::SwapFilePath(), std::ios::binary) << kez::testing::kLeftOver;
   }
-  std::ofstream(kez::testing::SwapFilePath(), std::ios::binary) << kez::testing::kLeftOver;
   lumo::g_pagedMemory = 1;
   return RUN_ALL_TESTS();
 }

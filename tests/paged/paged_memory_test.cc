@@ -21,6 +21,12 @@
 #include "paged/paged_test.h"
 #include "platform/file.h"
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -143,6 +149,31 @@ TEST(PagedFileSpace, GrowsByTheRequestAndMergesWhatIsGivenBack) {
   EXPECT_EQ(pager.FreeRanges(), (Ranges{{end, 3}}));
   EXPECT_EQ(pager.FileSize(), end + 4 * page);
   pager.ReleaseFileSpace(again.fileOffset, 1);
+#ifndef _WIN32
+  // Past the file-size limit, growth fails as on a full disk (and nothing is
+  // reported meanwhile: the output may be a file too).
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  const rlimit low{static_cast<rlim_t>(end + 4 * page), limit.rlim_max};
+  std::string failure;
+  setrlimit(RLIMIT_FSIZE, &low);
+  try {
+    pager.AllocateFileSpace(5);
+  } catch (const std::runtime_error& e) {
+    failure = e.what();
+  }
+  setrlimit(RLIMIT_FSIZE, &limit);
+  EXPECT_EQ(failure, "fail to enlarge file.");
+  EXPECT_EQ(fs::file_size(kez::testing::SwapFilePath()), static_cast<std::uintmax_t>(end + 4 * page));
+#endif
+}
+
+// Opens a file as the pager opens its swap file, and closes it again.
+bool Opens(const fs::path& name) {
+  const HANDLE file = CreateFileW(name.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  return file != INVALID_HANDLE_VALUE;
 }
 
 // What the swap file's calls refuse on Windows, the stand-ins refuse as well
@@ -168,11 +199,24 @@ TEST(PagedFileCalls, RefuseWhatWindowsRefuses) {
     if (other != nullptr) UnmapViewOfFile(other);
     return other != nullptr;
   };
+#ifndef _WIN32
+  // Names someone else could have put where the file is to be: a link, and a
+  // second name of a file elsewhere.
+  const fs::path folder = fs::temp_directory_path();
+  fs::create_symlink(path, folder / "link.dat");
+  std::ofstream(folder / "elsewhere.dat") << "a file elsewhere";
+  fs::create_hard_link(folder / "elsewhere.dat", folder / "second-name.dat");
+#endif
   const struct {
     const char* what;
     std::function<bool()> call;
     DWORD error;
   } refusals[] = {
+      {"opening a held file again", [&] { return Opens(path); }, ERROR_SHARING_VIOLATION},
+#ifndef _WIN32
+      {"opening a link", [&] { return Opens(folder / "link.dat"); }, ERROR_ACCESS_DENIED},
+      {"opening a second name", [&] { return Opens(folder / "second-name.dat"); }, ERROR_ACCESS_DENIED},
+#endif
       {"a view off the 64 KiB grain", [&] { return mapAt(4096, 4096); }, ERROR_MAPPED_ALIGNMENT},
       {"a view past the mapping", [&] { return mapAt(3 * pa::kPageBytes, 2 * pa::kPageBytes); }, ERROR_ACCESS_DENIED},
       {"cutting a mapped file short", [&] { return resize(3 * pa::kPageBytes); }, ERROR_USER_MAPPED_FILE},
@@ -200,6 +244,36 @@ TEST(PagedFileCalls, RefuseWhatWindowsRefuses) {
   CloseHandle(mapping);
   EXPECT_TRUE(DeleteFileW(path.c_str()));
 }
+
+#ifndef _WIN32
+// Another user's file where a file is to be, and another user's folder under
+// the private temporary folder's name: neither is used.
+TEST(PagedFileCalls, TakeNothingOfAnotherUsers) {
+  constexpr uid_t kOther = 65534;
+  const fs::path planted = fs::temp_directory_path() / "planted.dat";
+  std::ofstream(planted) << "another user's file";
+  if (chown(planted.c_str(), kOther, kOther) != 0) GTEST_SKIP() << "only root can make another user's files";
+  SetLastError(0);
+  EXPECT_FALSE(Opens(planted));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+
+  // The other user's private folder, made first by this one: it gets another.
+  const std::string taken = "/tmp/lumo-" + std::to_string(kOther), tmpdir = std::getenv("TMPDIR");
+  fs::create_directory(taken);
+  unsetenv("TMPDIR");
+  ASSERT_EQ(seteuid(kOther), 0);
+  WCHAR buffer[MAX_PATH];
+  const fs::path folder(std::wstring(buffer, GetTempPathW(MAX_PATH, buffer)));
+  ASSERT_EQ(seteuid(0), 0);
+  setenv("TMPDIR", tmpdir.c_str(), 1);
+  fs::remove(taken);
+  struct stat info {};
+  EXPECT_TRUE(folder.string().starts_with(taken + "-") && lstat(folder.c_str(), &info) == 0 &&
+              info.st_uid == kOther && info.st_mode == (S_IFDIR | 0700))
+      << folder;
+  if (folder.string().starts_with(taken + "-")) fs::remove(folder);
+}
+#endif
 
 std::uint32_t Pattern(int image, int pixel) { return static_cast<std::uint32_t>(image) * 2654435761u + pixel * 40503u; }
 
@@ -267,11 +341,7 @@ TEST(PagedSwapFile, ReplacesALeftOverAndIsGoneAtProcessEnd) {
   const char* given = std::getenv(kez::testing::kPagedFolderVariable);
   const fs::path folder = given != nullptr ? fs::path(given) : fs::temp_directory_path() / "child";
   fs::create_directories(folder);
-#ifdef _WIN32
-  _putenv_s(kez::testing::kPagedFolderVariable, folder.string().c_str());
-#else
-  setenv(kez::testing::kPagedFolderVariable, folder.string().c_str(), 1);
-#endif
+  kez::testing::SetChildFolder(folder);
   EXPECT_EXIT(
       {
         lumo::CImage32 child;
@@ -279,12 +349,24 @@ TEST(PagedSwapFile, ReplacesALeftOverAndIsGoneAtProcessEnd) {
       },
       ::testing::ExitedWithCode(0), "");
   EXPECT_FALSE(fs::exists(folder / "_liblumo_pager_.dat"));
-#ifdef _WIN32
-  _putenv_s(kez::testing::kPagedFolderVariable, "");
-#else
-  unsetenv(kez::testing::kPagedFolderVariable);
-#endif
+  kez::testing::SetChildFolder({});
   fs::remove_all(folder);
+}
+
+// A second process finds the swap file held, as the share mode holds it on
+// Windows: it neither deletes nor opens it, and its images live on the heap.
+TEST(PagedSwapFile, IsHeldAgainstASecondProcess) {
+  lumo::CImage32 image;
+  ASSERT_TRUE(image.Resize(128, 128));
+  kez::testing::SetChildFolder(kez::testing::SwapFilePath().parent_path());
+  EXPECT_EXIT(
+      {
+        lumo::CImage32 child;
+        std::exit(child.Resize(128, 128) && pa::Pager::Instance() == nullptr ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  kez::testing::SetChildFolder({});
+  EXPECT_EQ(fs::file_size(kez::testing::SwapFilePath()), static_cast<std::uintmax_t>(ThePager().FileSize()));
 }
 
 }  // namespace

@@ -81,22 +81,13 @@ TEST(PagedRoad, ThumbnailsEqualTheDefaultModesByteForByte) {
   lumo::GetMemoryStats().defaultsPending = 1;
 }
 
-void SetChildFolder(const fs::path& folder) {
-#ifdef _WIN32
-  _putenv_s(kez::testing::kPagedFolderVariable, folder.string().c_str());
-#else
-  if (folder.empty()) unsetenv(kez::testing::kPagedFolderVariable);
-  else setenv(kez::testing::kPagedFolderVariable, folder.string().c_str(), 1);
-#endif
-}
-
 // A process whose swap file cannot be opened (its temporary folder is a
 // file) has no pager: its images live on the heap and give their memory back.
 TEST(PagedWithoutSwapFile, ImagesStillWorkAndGiveTheirMemoryBack) {
   const char* given = std::getenv(kez::testing::kPagedFolderVariable);
   const fs::path blocker = given != nullptr ? fs::path(given) : fs::temp_directory_path() / "not-a-folder";
   if (given == nullptr) std::ofstream(blocker) << "a file, not a folder";
-  SetChildFolder(blocker);
+  kez::testing::SetChildFolder(blocker);
   EXPECT_EXIT(
       {
         const std::int64_t before = lumo::GetMemoryStats().total.load();
@@ -111,7 +102,7 @@ TEST(PagedWithoutSwapFile, ImagesStillWorkAndGiveTheirMemoryBack) {
         std::exit(ok && lumo::GetMemoryStats().total.load() == before ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
-  SetChildFolder({});
+  kez::testing::SetChildFolder({});
   fs::remove(blocker);
 }
 

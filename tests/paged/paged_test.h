@@ -11,5 +11,7 @@ constexpr char kPagedFolderVariable[] = "KEZ_PAGED_TEST_FOLDER";
 constexpr char kLeftOver[] = "a swap file left over by an earlier process";
 
 std::filesystem::path SwapFilePath();
+// The folder the next death test's child keeps its swap file in; empty: none.
+void SetChildFolder(const std::filesystem::path& folder);
 
 }  // namespace kez::testing
