@@ -83,6 +83,14 @@ int RunUnloads(const std::wstring& damaged, const std::wstring& good, UINT cx, i
 int RunLifecycle(const std::wstring& damaged, UINT cx);
 int ExitHoldingLock(const std::wstring& path, UINT cx);
 int RunFibers(const std::wstring& path, UINT cx, int threads);
+// `signal` null: serve one thumbnail and return; otherwise keep the class
+// object (and so the module) until that file exists, then serve again.
+int ServeFrom(const std::wstring& file, UINT cx, const std::wstring& dll, const wchar_t* signal);
+// `product` null: no product of the upgrade code installed.
+int CheckProducts(const std::wstring& upgradeCode, const wchar_t* product, const wchar_t* version,
+                  const wchar_t* location);
+// Installs `package` with `commandLine`, which it must refuse with `message`.
+int CheckRefusal(const std::wstring& package, const std::wstring& commandLine, const std::wstring& message);
 
 // Points `module`'s imports of `function` from `library` at `replacement`;
 // the number of slots changed.
