@@ -38,27 +38,23 @@ class Note(str):
 class Package:
     def __init__(self, path):
         self.path = path
-        self.names = set(self._run("tables").split())
+        self.names = set(self.msiinfo("tables").split())
+        self.property = {r["Property"]: r["Value"] for r in self.table("Property")}
+        self.summary = {int(r["PropertyId"]): r["Value"] for r in self.table("_SummaryInformation")}
+        self.parent = {r["Directory"]: r["Directory_Parent"] for r in self.table("Directory")}
+        self.components = self.table("Component")
 
-    def _run(self, *args):
-        return subprocess.run(["msiinfo", *args, self.path], capture_output=True, text=True, check=True).stdout
+    def msiinfo(self, command, *args):
+        return subprocess.run(["msiinfo", command, self.path, *args], capture_output=True, text=True,
+                              check=True).stdout
 
     def table(self, name):
         """The rows as dictionaries by column name; none when the table is missing."""
         if name not in self.names:
             return []
-        out = subprocess.run(["msiinfo", "export", self.path, name], capture_output=True, text=True,
-                             check=True).stdout
-        lines = out.replace("\r", "").split("\n")
+        lines = self.msiinfo("export", name).replace("\r", "").split("\n")
         columns = lines[0].split("\t")
         return [dict(zip(columns, line.split("\t"))) for line in lines[3:] if line]
-
-    def load(self):
-        self.property = {r["Property"]: r["Value"] for r in self.table("Property")}
-        self.summary = {int(r["PropertyId"]): r["Value"] for r in self.table("_SummaryInformation")}
-        self.parent = {r["Directory"]: r["Directory_Parent"] for r in self.table("Directory")}
-        self.components = self.table("Component")
-        return self
 
     def ancestors(self, directory):
         """The directory and every folder above it."""
@@ -178,7 +174,7 @@ RULES = [("ICE38", ice38), ("ICE61", ice61), ("ICE64", ice64), ("ICE80", ice80),
 
 
 def main(path):
-    package = Package(path).load()
+    package = Package(path)
     failed = 0
     for name, rule in RULES:
         said = list(rule(package))
