@@ -131,7 +131,7 @@ ICE61|a newer version removed|-q "DELETE FROM Upgrade WHERE ActionProperty = 'WI
 ICE64|the build's folder left behind|-q "DELETE FROM RemoveFile WHERE FileKey = 'RemoveBuildDir'"
 ICE80|a 32-bit template|-s kezthumb developers 'Intel;1033'
 ICE91|ALLUSERS no longer refused|-q "DELETE FROM LaunchCondition WHERE Condition = 'Installed OR NOT ALLUSERS'"
-ICE105|an elevated custom action|-q "UPDATE CustomAction SET Type = 2099"
+ICE105|a custom action asking for elevation|-q "UPDATE CustomAction SET Type = 2099"
 RULES
 check "packages: ARPSIZE is the programs' size in KiB" \
   test "$(property "$old_msi" ARPSIZE)" -eq $(( ($(stat -c %s "$dll") + $(stat -c %s "$exe") + 1023) / 1024 ))

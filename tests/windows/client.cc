@@ -50,11 +50,13 @@ HRESULT OpenFileStream(const std::wstring& path, IStream** stream) {
                                 stream);
 }
 
-HRESULT CreateProvider(IStream* stream, IThumbnailProvider** provider) {
+HRESULT CreateProvider(IStream* stream, IThumbnailProvider** provider, IClassFactory* factory) {
   *provider = nullptr;
   IInitializeWithStream* init = nullptr;
-  HRESULT hr = CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IInitializeWithStream),
-                                reinterpret_cast<void**>(&init));
+  void** out = reinterpret_cast<void**>(&init);
+  HRESULT hr = factory != nullptr
+                   ? factory->CreateInstance(nullptr, __uuidof(IInitializeWithStream), out)
+                   : CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IInitializeWithStream), out);
   if (FAILED(hr)) return hr;
   hr = init->Initialize(stream, STGM_READ);
   if (SUCCEEDED(hr)) hr = init->QueryInterface(__uuidof(IThumbnailProvider), reinterpret_cast<void**>(provider));
@@ -98,12 +100,12 @@ std::uint64_t Fnv(const std::vector<BYTE>& bytes) {
   return hash;
 }
 
-std::uint64_t OneThumbnail(const std::wstring& path, UINT cx) {
+std::uint64_t OneThumbnail(const std::wstring& path, UINT cx, IClassFactory* factory) {
   IStream* stream = nullptr;
   if (FAILED(OpenFileStream(path, &stream))) return 0;
   std::uint64_t hash = 0;
   IThumbnailProvider* provider = nullptr;
-  if (SUCCEEDED(CreateProvider(stream, &provider))) {
+  if (SUCCEEDED(CreateProvider(stream, &provider, factory))) {
     HBITMAP bitmap = nullptr;
     WTS_ALPHATYPE alpha = kUntouchedAlpha;
     Dib dib;

@@ -40,9 +40,9 @@ class Tally {
 
 // A read-only stream over a file, as the shell opens one.
 HRESULT OpenFileStream(const std::wstring& path, IStream** stream);
-// A provider of the registered class through CoCreateInstance, initialised
-// with `stream`.
-HRESULT CreateProvider(IStream* stream, IThumbnailProvider** provider);
+// A provider of the registered class through CoCreateInstance (or from
+// `factory`, a class object kept), initialised with `stream`.
+HRESULT CreateProvider(IStream* stream, IThumbnailProvider** provider, IClassFactory* factory = nullptr);
 
 struct Dib {
   BITMAPINFOHEADER header{};  // the section's own, from GetObject
@@ -53,7 +53,7 @@ bool ReadDib(HBITMAP bitmap, Dib* dib);
 
 // One thumbnail through the registry and a file stream; the hash of its
 // bits, 0 when there is none.
-std::uint64_t OneThumbnail(const std::wstring& path, UINT cx);
+std::uint64_t OneThumbnail(const std::wstring& path, UINT cx, IClassFactory* factory = nullptr);
 
 // The process's memory as the pools see it: a region is a committed private
 // allocation of 16 MiB at a 16 MiB boundary, which nothing else makes, so

@@ -22,28 +22,6 @@ std::wstring ModuleOf(IUnknown* object) {
   return path;
 }
 
-std::uint64_t ThumbnailFrom(IClassFactory* factory, const std::wstring& path, UINT cx) {
-  IStream* stream = nullptr;
-  if (FAILED(OpenFileStream(path, &stream))) return 0;
-  std::uint64_t hash = 0;
-  IInitializeWithStream* init = nullptr;
-  IThumbnailProvider* provider = nullptr;
-  if (SUCCEEDED(factory->CreateInstance(nullptr, __uuidof(IInitializeWithStream), reinterpret_cast<void**>(&init)))) {
-    if (SUCCEEDED(init->Initialize(stream, STGM_READ)) &&
-        SUCCEEDED(init->QueryInterface(__uuidof(IThumbnailProvider), reinterpret_cast<void**>(&provider)))) {
-      HBITMAP bitmap = nullptr;
-      WTS_ALPHATYPE alpha = kUntouchedAlpha;
-      Dib dib;
-      if (provider->GetThumbnail(cx, &bitmap, &alpha) == S_OK && ReadDib(bitmap, &dib)) hash = Fnv(dib.bits);
-      if (bitmap != nullptr) DeleteObject(bitmap);
-      provider->Release();
-    }
-    init->Release();
-  }
-  stream->Release();
-  return hash;
-}
-
 std::wstring ProductInfo(const wchar_t* product, const wchar_t* property) {
   wchar_t value[MAX_PATH] = {};
   DWORD chars = MAX_PATH;
@@ -81,7 +59,7 @@ int ServeFrom(const std::wstring& file, UINT cx, const std::wstring& dll, const 
   const std::wstring module = ModuleOf(factory);
   tally.Check(lstrcmpiW(module.c_str(), dll.c_str()) == 0, "serves: the class comes from %s (want %s)",
               Narrow(module).c_str(), Narrow(dll).c_str());
-  const std::uint64_t first = ThumbnailFrom(factory, file, cx);
+  const std::uint64_t first = OneThumbnail(file, cx, factory);
   tally.Check(first != 0, "serves: a thumbnail of %s", Narrow(file).c_str());
   if (signal != nullptr) {
     // The script waits for this line, then upgrades the package under us.
@@ -90,7 +68,7 @@ int ServeFrom(const std::wstring& file, UINT cx, const std::wstring& dll, const 
     while (GetFileAttributesW(signal) == INVALID_FILE_ATTRIBUTES && GetTickCount64() - start < 600000) Sleep(100);
     // The same class object, so the same module: its code and data still
     // whole after the files around it changed.
-    tally.Check(ThumbnailFrom(factory, file, cx) == first && ModuleOf(factory) == module,
+    tally.Check(OneThumbnail(file, cx, factory) == first && ModuleOf(factory) == module,
                 "serves: after the signal, the same thumbnail from the same module");
   }
   factory->Release();

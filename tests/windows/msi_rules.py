@@ -155,7 +155,7 @@ def ice105(p):
     sources, services, or HKLM values."""
     for a in p.table("CustomAction"):
         if int(a["Type"]) & ACTION_NO_IMPERSONATE:
-            yield f"custom action {a['Action']} runs elevated"
+            yield f"custom action {a['Action']} asks to run elevated (no impersonation)"
     for d in sorted(p.parent.keys() & MACHINE_FOLDERS):
         yield f"folder {d}"
     for a in p.table("MsiAssembly"):
