@@ -65,13 +65,23 @@ done < <(awk '!seen[$1]++ { print $1, 256 } $1 == "painting.kez" && $2 != 256 { 
 
 # ------------------------------------------------------------- installer
 step "installer"
-# The packages of the programs just built, and a newer version of them.
+# The packages of the programs just built and, in $work, a rebuild of the same
+# version and a newer version.
 version=$(sed -n 's/^project(kezthumb VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 newer=$(awk -F. '{ printf "%d.%d.%d", $1, $2, $3 + 1 }' <<< "$version")
 package_arches=$([ -f build/windows-arm64/src/dll/kezthumb.dll ] && echo all || echo x64)
-KEZ_WINDOWS_TARGETS=none scripts/package-windows "$package_arches" >/dev/null
-KEZ_WINDOWS_TARGETS=none KEZ_PACKAGE_VERSION=$newer scripts/package-windows x64 >/dev/null
 packages=$root/build/packages
+for made in "rebuild $version" "newer $newer"; do
+  read -r name made_version <<< "$made"
+  KEZ_WINDOWS_TARGETS=none KEZ_PACKAGE_VERSION=$made_version KEZ_PACKAGE_BUILD=$name \
+    scripts/package-windows x64 >/dev/null
+  mv "$packages/kezthumb-$made_version-x64.msi" "$work/$name.msi"
+done
+KEZ_WINDOWS_TARGETS=none scripts/package-windows "$package_arches" >/dev/null
+old_msi=$packages/kezthumb-$version-x64.msi
+rebuild_msi=$work/rebuild.msi
+new_msi=$work/newer.msi
+upgrade_code='{1C2A4F22-F621-41D9-BDE2-7E95A74CBC88}'
 msiexec() {  # msiexec WANT_EXIT ARGS...: quiet, no administrator asked for
   local want=$1
   shift
@@ -84,14 +94,38 @@ reg_text() {  # reg_text KEY: the key and everything below it as text, or nothin
   timeout 60 wine reg export "$1" "$(winpath "$file")" /y >/dev/null 2>&1 || return 0
   iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r'
 }
-product_code() { msiinfo export "$1" Property | awk '$1 == "ProductCode" { print $2 }' | tr -d '\r'; }
-uninstall_key() { echo "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$(product_code "$1")"; }
-old_msi=$packages/kezthumb-$version-x64.msi
-new_msi=$packages/kezthumb-$newer-x64.msi
+property() { msiinfo export "$1" Property | awk -v p="$2" '$1 == p { print $2 }' | tr -d '\r'; }
+build_folder() { msiinfo export "$1" Directory | awk -F'\t' '$1 == "BUILDDIR" { sub(/.*\|/, "", $3); print $3 }' | tr -d '\r'; }
+programs() { (cd "$installed" 2>/dev/null && find . -type f | sort | cut -c3- | xargs); }
+products() {  # products MSI: that package's product alone, per user, as Windows Installer lists it
+  client 30 products "$upgrade_code" "$(property "$1" ProductCode)" "$(property "$1" ProductVersion)" \
+    "$installed_win\\$(build_folder "$1")\\"
+}
 # wine exits with the low byte of the installer's code: 1603 (a launch
 # condition) is 67, 1633 (another processor's package) is 97.
 failed_install=67
 other_processor=97
+
+# The validation rules of a per-user package, on both packages; and each rule
+# finds the fault it is for in a copy of the package given that fault.
+for msi in "$old_msi" $([ "$package_arches" = x64 ] || echo "$packages/kezthumb-$version-arm64.msi"); do
+  check "packages: $(basename "$msi") keeps the per-user validation rules" python3 tests/windows/msi_rules.py "$msi"
+done
+while IFS='|' read -r rule fault change; do
+  cp "$old_msi" "$work/faulty.msi"
+  eval "msibuild \"\$work/faulty.msi\" $change"
+  python3 tests/windows/msi_rules.py "$work/faulty.msi" > "$work/faulty.out" || true
+  check "packages: $rule finds $fault" grep -q "^FAIL $rule:" "$work/faulty.out"
+done <<'RULES'
+ICE38|the handler keyed on its file|-q "UPDATE Component SET Attributes = 256 WHERE Component = 'Handler'"
+ICE61|a newer version removed|-q "DELETE FROM Upgrade WHERE ActionProperty = 'WIX_UPGRADE_DETECTED'" -q "INSERT INTO Upgrade (UpgradeCode, VersionMax, Attributes, ActionProperty) VALUES ('{1C2A4F22-F621-41D9-BDE2-7E95A74CBC88}', '99.0.0', 1, 'WIX_UPGRADE_DETECTED')"
+ICE64|the build's folder left behind|-q "DELETE FROM RemoveFile WHERE FileKey = 'RemoveBuildDir'"
+ICE80|a 32-bit template|-s kezthumb developers 'Intel;1033'
+ICE91|ALLUSERS no longer refused|-q "DELETE FROM LaunchCondition WHERE Condition = 'Installed OR NOT ALLUSERS'"
+ICE105|a custom action asking for elevation|-q "UPDATE CustomAction SET Type = 2099"
+RULES
+check "packages: ARPSIZE is the programs' size in KiB" \
+  test "$(property "$old_msi" ARPSIZE)" -eq $(( ($(stat -c %s "$dll") + $(stat -c %s "$exe") + 1023) / 1024 ))
 
 # The class comes from the package alone, and another program already owns
 # ".kez" for this user: a ProgID, and a preview handler of its own.
@@ -107,42 +141,71 @@ reg_text 'HKLM\Software\Classes' > "$work/machine-before.txt"
 local_app_data=$(timeout 60 wine cmd /c 'echo %LOCALAPPDATA%' 2>/dev/null | tr -d '\r')
 installed_win="$local_app_data\\Programs\\kezthumb"
 installed=$(timeout 60 winepath -u "$installed_win" 2>/dev/null)
+old=$(build_folder "$old_msi")
+rebuilt=$(build_folder "$rebuild_msi")
+new=$(build_folder "$new_msi")
+
+# Per machine, the classes would be every user's and the files one user's.
+check "installer: ALLUSERS=1 refused, with the package's message" client 120 refused "$(winpath "$old_msi")" \
+  ALLUSERS=1 "kezthumb installs for the current user only: run the package again without ALLUSERS."
+check "installer: nothing installed by the refused package" client 30 products "$upgrade_code"
 
 msiexec 0 /i "$(winpath "$old_msi")"
-check "installer: the DLL and kezthumb.exe, byte for byte, in $installed_win" \
-  test "$(ls "$installed" 2>/dev/null | xargs)" = "kezthumb.dll kezthumb.exe"
-check "installer: installed DLL equals the build's" cmp -s "$installed/kezthumb.dll" "$dll"
-check "installer: installed kezthumb.exe equals the build's" cmp -s "$installed/kezthumb.exe" "$exe"
-check "installer: registry entries" client 30 registry user .kez present "$installed_win\\kezthumb.dll"
+check "installer: the DLL and kezthumb.exe in $installed_win\\$old" \
+  test "$(programs)" = "$old/kezthumb.dll $old/kezthumb.exe"
+check "installer: installed DLL equals the build's" cmp -s "$installed/$old/kezthumb.dll" "$dll"
+check "installer: installed kezthumb.exe equals the build's" cmp -s "$installed/$old/kezthumb.exe" "$exe"
+check "installer: registry entries" client 30 registry user .kez present "$installed_win\\$old\\kezthumb.dll"
 check "installer: nothing new under HKLM\\Software\\Classes" \
   cmp -s "$work/machine-before.txt" <(reg_text 'HKLM\Software\Classes')
+check "installer: the product" products "$old_msi"
 # Windows merges the user's classes into HKEY_CLASSES_ROOT; Wine's COM reads
 # the machine's alone, so the installed class is copied there for this run.
 class_key="Software\Classes\CLSID\{09533617-4B9F-4F3C-8643-8A14BF00759D}"
 reg_quiet copy "HKCU\\$class_key" "HKLM\\$class_key" /s /f
 check "installer: thumbnails through the installed DLL equal the Linux build's" \
   client 600 compare "$(winpath "$cases")"
-reg_quiet delete "HKLM\\$class_key" /f
-arp=$(timeout 60 wine reg query "$(uninstall_key "$old_msi")" 2>/dev/null | tr -d '\r')
-for row in "DisplayName=kezthumb" "DisplayVersion=$version" "Publisher=The kezthumb developers" \
-  "Size=$(( ($(stat -c %s "$dll") + $(stat -c %s "$exe") + 1023) / 1024 ))" "InstallLocation=$installed_win\\"; do
-  check "installer: Apps & features: $row" grep -qxF "    ${row%%=*}    REG_SZ    ${row#*=}" <<< "$arp"
-done
 
+# A rebuild of the same version, by a plain install.
+msiexec 0 /i "$(winpath "$rebuild_msi")"
+check "rebuild: its product alone" products "$rebuild_msi"
+check "rebuild: one copy of the programs, in $rebuilt" test "$(programs)" = "$rebuilt/kezthumb.dll $rebuilt/kezthumb.exe"
+check "rebuild: registry entries" client 30 registry user .kez present "$installed_win\\$rebuilt\\kezthumb.dll"
+
+# A newer version while a host, as Explorer does, keeps the rebuild's DLL
+# loaded from before the upgrade until after it.
+reg_quiet copy "HKCU\\$class_key" "HKLM\\$class_key" /s /f
+signal=$work/upgraded
+rm -f "$signal"
+(
+  wine_run 900 "$work/kezclient.exe" serves "$pool_document" 64 "$installed_win\\$rebuilt\\kezthumb.dll" \
+    "$(winpath "$signal")"
+  echo "exit $rc"
+) > "$work/host.out" 2>&1 &
+host_pid=$!
+for _ in $(seq 600); do grep -q "serves: holding" "$work/host.out" && break; sleep 0.1; done
 msiexec 0 /i "$(winpath "$new_msi")"
-check "upgrade: $version gone from Apps & features" \
-  bash -c "! timeout 60 wine reg query '$(uninstall_key "$old_msi")' >/dev/null 2>&1"
-check "upgrade: $newer in Apps & features" bash -c \
-  "timeout 60 wine reg query '$(uninstall_key "$new_msi")' /v DisplayVersion 2>/dev/null | grep -q '$newer'"
-check "upgrade: one copy of the DLL" \
-  test "$(cd "$WINEPREFIX/drive_c" && find . -iname kezthumb.dll | grep -ic programs)" -eq 1
-check "upgrade: registry entries" client 30 registry user .kez present "$installed_win\\kezthumb.dll"
+check "upgrade: $newer alone" products "$new_msi"
+check "upgrade: registry entries" client 30 registry user .kez present "$installed_win\\$new\\kezthumb.dll"
+check "upgrade: $new whole, of $rebuilt only the DLL the host holds" \
+  test "$(programs)" = "$rebuilt/kezthumb.dll $new/kezthumb.dll $new/kezthumb.exe"
+reg_quiet copy "HKCU\\$class_key" "HKLM\\$class_key" /s /f
+check "upgrade: a new host gets the class from $new" \
+  client 60 serves "$pool_document" 64 "$installed_win\\$new\\kezthumb.dll"
+touch "$signal"
+wait "$host_pid" || true
+sed 's/^/   /' "$work/host.out"
+check "upgrade: the first host kept its DLL and served from it again after the upgrade" grep -qx "exit 0" "$work/host.out"
+reg_quiet delete "HKLM\\$class_key" /f
+
 msiexec $failed_install /i "$(winpath "$old_msi")"
 msiexec 0 /x "$(winpath "$new_msi")"
 check "uninstall: HKCU\\Software\\Classes as before the install (the other program's .kez kept)" \
   cmp -s "$work/classes-before.txt" <(reg_text 'HKCU\Software\Classes')
 check "uninstall: no HKCU\\Software\\kezthumb" test -z "$(reg_text 'HKCU\Software\kezthumb')"
-check "uninstall: not in Apps & features" bash -c "! timeout 60 wine reg query '$(uninstall_key "$new_msi")' >/dev/null 2>&1"
+check "uninstall: no product" client 30 products "$upgrade_code"
+# The DLL the host held goes too: the uninstall removes what is left of the
+# build the last one replaced.
 check "uninstall: the user's files as before the install" \
   cmp -s "$work/files-before.txt" <(cd "$WINEPREFIX/drive_c" && find users | sort)
 for key in .kez OtherPaint.Document "CLSID\\$other_class"; do reg_quiet delete "HKCU\\Software\\Classes\\$key" /f; done
@@ -155,10 +218,13 @@ if [ "$package_arches" = all ]; then
   for row in "Template: Arm64;1033" "Version: 500 (1f4)" "Source: 10 (a)"; do
     check "arm64 package: $row" grep -qxF "$row" <<< "$summary_info"
   done
+  # The same tables as the x64 one but for the files' sizes and the build's
+  # folder, named for its architecture.
+  same() { msiinfo export "$1" "$2" | cut -f"$([ "$2" = File ] && echo 1-3 || echo 1-)" |
+    sed -E "s/^(BUILDDIR\tINSTALLDIR\t)[0-9A-F]{8}\|$version-$3-/\1$version-/"; }
   for table in Registry File Directory RemoveFile Upgrade; do
-    fields=$([ $table = File ] && echo 1-3 || echo 1-)  # the files' names, not their sizes
     check "arm64 package: $table table as in the x64 one" \
-      cmp -s <(msiinfo export "$arm_msi" $table | cut -f$fields) <(msiinfo export "$old_msi" $table | cut -f$fields)
+      cmp -s <(same "$arm_msi" $table arm64) <(same "$old_msi" $table x64)
   done
   check "packages: the same version of the other architecture is replaced (upper bound inclusive)" \
     grep -qP '\t'"$version"'\t\t513\t\tWIX_UPGRADE_DETECTED' <(msiinfo export "$arm_msi" Upgrade)
@@ -172,4 +238,3 @@ if [ "$package_arches" = all ]; then
     cmp -s "$(find "$work/arm64-files" -name kezthumb.dll)" build/windows-arm64/src/dll/kezthumb.dll
   msiexec $other_processor /i "$(winpath "$arm_msi")"
 fi
-

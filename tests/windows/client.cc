@@ -50,11 +50,13 @@ HRESULT OpenFileStream(const std::wstring& path, IStream** stream) {
                                 stream);
 }
 
-HRESULT CreateProvider(IStream* stream, IThumbnailProvider** provider) {
+HRESULT CreateProvider(IStream* stream, IThumbnailProvider** provider, IClassFactory* factory) {
   *provider = nullptr;
   IInitializeWithStream* init = nullptr;
-  HRESULT hr = CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IInitializeWithStream),
-                                reinterpret_cast<void**>(&init));
+  void** out = reinterpret_cast<void**>(&init);
+  HRESULT hr = factory != nullptr
+                   ? factory->CreateInstance(nullptr, __uuidof(IInitializeWithStream), out)
+                   : CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IInitializeWithStream), out);
   if (FAILED(hr)) return hr;
   hr = init->Initialize(stream, STGM_READ);
   if (SUCCEEDED(hr)) hr = init->QueryInterface(__uuidof(IThumbnailProvider), reinterpret_cast<void**>(provider));
@@ -98,12 +100,12 @@ std::uint64_t Fnv(const std::vector<BYTE>& bytes) {
   return hash;
 }
 
-std::uint64_t OneThumbnail(const std::wstring& path, UINT cx) {
+std::uint64_t OneThumbnail(const std::wstring& path, UINT cx, IClassFactory* factory) {
   IStream* stream = nullptr;
   if (FAILED(OpenFileStream(path, &stream))) return 0;
   std::uint64_t hash = 0;
   IThumbnailProvider* provider = nullptr;
-  if (SUCCEEDED(CreateProvider(stream, &provider))) {
+  if (SUCCEEDED(CreateProvider(stream, &provider, factory))) {
     HBITMAP bitmap = nullptr;
     WTS_ALPHATYPE alpha = kUntouchedAlpha;
     Dib dib;
@@ -185,7 +187,10 @@ int Usage() {
       "       kezclient unloads DAMAGED GOOD CX CYCLES\n"
       "       kezclient lifecycle DAMAGED CX\n"
       "       kezclient exit-held FILE CX\n"
-      "       kezclient fibers FILE CX THREADS\n",
+      "       kezclient fibers FILE CX THREADS\n"
+      "       kezclient serves FILE CX DLL [SIGNAL_FILE]\n"
+      "       kezclient products UPGRADE_CODE [PRODUCT_CODE VERSION LOCATION]\n"
+      "       kezclient refused PACKAGE COMMAND_LINE MESSAGE\n",
       stderr);
   return 2;
 }
@@ -224,6 +229,13 @@ int Run(int argc, wchar_t** argv) {
     code = client::ExitHoldingLock(argv[2], cx(3));
   } else if (mode == L"fibers" && argc == 5) {
     code = client::RunFibers(argv[2], cx(3), number(4));
+  } else if (mode == L"serves" && (argc == 5 || argc == 6)) {
+    code = client::ServeFrom(argv[2], cx(3), argv[4], argc == 6 ? argv[5] : nullptr);
+  } else if (mode == L"products" && (argc == 3 || argc == 6)) {
+    code = client::CheckProducts(argv[2], argc == 6 ? argv[3] : nullptr, argc == 6 ? argv[4] : nullptr,
+                                 argc == 6 ? argv[5] : nullptr);
+  } else if (mode == L"refused" && argc == 5) {
+    code = client::CheckRefusal(argv[2], argv[3], argv[4]);
   } else if (mode == L"bench" && argc == 5) {
     code = client::Bench(argv[2], cx(3), number(4));
   } else {

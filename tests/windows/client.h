@@ -40,9 +40,9 @@ class Tally {
 
 // A read-only stream over a file, as the shell opens one.
 HRESULT OpenFileStream(const std::wstring& path, IStream** stream);
-// A provider of the registered class through CoCreateInstance, initialised
-// with `stream`.
-HRESULT CreateProvider(IStream* stream, IThumbnailProvider** provider);
+// A provider of the registered class through CoCreateInstance (or from
+// `factory`, a class object kept), initialised with `stream`.
+HRESULT CreateProvider(IStream* stream, IThumbnailProvider** provider, IClassFactory* factory = nullptr);
 
 struct Dib {
   BITMAPINFOHEADER header{};  // the section's own, from GetObject
@@ -53,7 +53,7 @@ bool ReadDib(HBITMAP bitmap, Dib* dib);
 
 // One thumbnail through the registry and a file stream; the hash of its
 // bits, 0 when there is none.
-std::uint64_t OneThumbnail(const std::wstring& path, UINT cx);
+std::uint64_t OneThumbnail(const std::wstring& path, UINT cx, IClassFactory* factory = nullptr);
 
 // The process's memory as the pools see it: a region is a committed private
 // allocation of 16 MiB at a 16 MiB boundary, which nothing else makes, so
@@ -83,6 +83,14 @@ int RunUnloads(const std::wstring& damaged, const std::wstring& good, UINT cx, i
 int RunLifecycle(const std::wstring& damaged, UINT cx);
 int ExitHoldingLock(const std::wstring& path, UINT cx);
 int RunFibers(const std::wstring& path, UINT cx, int threads);
+// `signal` null: serve one thumbnail and return; otherwise keep the class
+// object (and so the module) until that file exists, then serve again.
+int ServeFrom(const std::wstring& file, UINT cx, const std::wstring& dll, const wchar_t* signal);
+// `product` null: no product of the upgrade code installed.
+int CheckProducts(const std::wstring& upgradeCode, const wchar_t* product, const wchar_t* version,
+                  const wchar_t* location);
+// Installs `package` with `commandLine`, which it must refuse with `message`.
+int CheckRefusal(const std::wstring& package, const std::wstring& commandLine, const std::wstring& message);
 
 // Points `module`'s imports of `function` from `library` at `replacement`;
 // the number of slots changed.
