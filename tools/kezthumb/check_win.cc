@@ -195,7 +195,8 @@ std::optional<WORD> NativeMachine() {
   using Query = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
   const FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process2");
   USHORT process = 0, native = 0;
-  if (found == nullptr || !reinterpret_cast<Query>(reinterpret_cast<void*>(found))(GetCurrentProcess(), &process, &native))
+  if (found == nullptr) return std::nullopt;
+  if (!reinterpret_cast<Query>(reinterpret_cast<void*>(found))(GetCurrentProcess(), &process, &native))
     return std::nullopt;
   return native;
 }
@@ -221,8 +222,7 @@ void CheckArchitecture(CheckReport& report, const std::wstring& dll, const std::
   }
 }
 
-// Returns whether the DLL file is there.
-bool CheckClass(CheckReport& report, const std::optional<WORD>& native) {
+void CheckClass(CheckReport& report, const std::optional<WORD>& native) {
   const std::wstring classKey = L"CLSID\\" + OurClassId();
   const std::wstring serverKey = classKey + L"\\InprocServer32";
   std::optional<Entry> classEntry;
@@ -236,7 +236,7 @@ bool CheckClass(CheckReport& report, const std::optional<WORD>& native) {
   if (!classEntry) {
     report.Add(Mark::kProblem, L"class: " + OurClassId() + L" is not registered under " + kBothHives +
                                   L"\\CLSID (install kezthumb again)");
-    return false;
+    return;
   }
   report.Add(Mark::kOk, L"class: " + classEntry->Where());
   const auto server = ReadClasses(serverKey);
@@ -250,7 +250,8 @@ bool CheckClass(CheckReport& report, const std::optional<WORD>& native) {
     if (present)
       report.Add(Mark::kOk, L"DLL: " + server->value);
     else
-      report.Add(Mark::kProblem, L"DLL: " + server->value + L" does not exist: moved or deleted (install kezthumb again)");
+      report.Add(Mark::kProblem,
+                 L"DLL: " + server->value + L" does not exist: moved or deleted (install kezthumb again)");
   }
   if (model && (SameText(model->value, L"Apartment") || SameText(model->value, L"Both")))
     report.Add(Mark::kOk, L"threading model: " + model->value);
@@ -258,7 +259,6 @@ bool CheckClass(CheckReport& report, const std::optional<WORD>& native) {
     report.Add(Mark::kProblem, L"threading model: " + (model ? L"\"" + model->value + L"\"" : std::wstring(L"none")) +
                                   L", not Apartment as kezthumb registers it");
   if (present) CheckArchitecture(report, server->value, native);
-  return present;
 }
 
 // ----------------------------------------------------------------- loading
@@ -301,7 +301,7 @@ void CheckDocument(CheckReport& report, const std::string& document, const std::
   }
   CLSID classId{};
   if (!handler || FAILED(CLSIDFromString(handler->c_str(), &classId))) {
-    report.Add(Mark::kProblem, what + L": not made: no thumbnail handler to make it with");
+    report.Add(Mark::kProblem, what + L": not made: there is no handler Explorer would surely take (see above)");
     return;
   }
   std::string error;
