@@ -93,6 +93,9 @@ loads|ok      loading: CoCreateInstance made kezthumb's handler (S_OK)
 load-fails|problem loading: CoCreateInstance failed: access denied (0x80070005 E_ACCESSDENIED)
 settings|ok      settings: thumbnails are on (no IconsOnly, DisableThumbnails or DisableThumbnailsOnNetworkFolders, for the user or the machine)
 icons-only|problem settings: Explorer's "Always show icons, never thumbnails" is on (HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Explorer\Advanced, IconsOnly = 1)
+progid|note    .kez names the ProgID OtherPaint.Document (HKEY_CURRENT_USER)
+progid|note    handler: HKEY_LOCAL_MACHINE\Software\Classes\KezDoc.1\shellex\{e357fccd-a995-4576-b01f-234630154e96} names kezthumb's class, but .kez names another ProgID for this user: Explorer does not look there
+progid|problem handler: none: no .kez\shellex\{e357fccd-a995-4576-b01f-234630154e96} nor OtherPaint.Document\shellex\{e357fccd-a995-4576-b01f-234630154e96} under HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE\Software\Classes (install kezthumb again)
 good|ok      document: @good: a 256 x 256 thumbnail, written to @good.png
 damaged|problem document: @damaged: no thumbnail: damaged document or no preview stored in it
 cache|note    cache: if Explorer still shows icons, it shows what it cached before; to make it forget, run in a Command Prompt:
@@ -139,6 +142,16 @@ else
   echo "   the ARM64 DLL is missing (scripts/build-windows arm64): its state is not checked"
 fi
 mv -f "$dll_file.away" "$dll_file"
+# Registered under the machine's ProgID for ".kez", which the user's ".kez"
+# overrides since.
+regsvr32 0 /u /s "$dllwin"
+reg_quiet add 'HKCR\.kez' /ve /d KezDoc.1 /f
+regsvr32 0 /s "$dllwin"
+reg_quiet add 'HKCU\Software\Classes\.kez' /ve /d OtherPaint.Document /f
+report "a ProgID no longer used" 1 "" progid class dll model arch loads settings
+regsvr32 0 /u /s "$dllwin"
+for key in 'HKCR\.kez' 'HKCR\KezDoc.1' 'HKCU\Software\Classes\.kez'; do reg_quiet delete "$key" /f; done
+regsvr32 0 /s "$dllwin"
 # Per user; Wine's COM reads the machine's classes alone, so the class is
 # copied there for loading (the report names the user's, which hides it).
 regsvr32 0 /u /s "$dllwin"
