@@ -63,6 +63,97 @@ while read -r document size; do
   fi
 done < <(awk '!seen[$1]++ { print $1, 256 } $1 == "painting.kez" && $2 != 256 { print $1, $2 }' "$cases/cases.txt")
 
+# ------------------------------------------------------- kezthumb.exe --check
+step "kezthumb.exe --check"
+# Each state's report, whole and in order, from the lines named here; the
+# DLL is registered machine-wide before and after. (Wine's COM answers any
+# DLL it cannot load with E_ACCESSDENIED; Windows passes the loader's error.)
+declare -A says
+while IFS='|' read -r name text; do says[$name]+=${says[$name]:+$'\n'}$text; done <<'EOF'
+handler|ok      handler: HKEY_LOCAL_MACHINE\Software\Classes\.kez\shellex\{e357fccd-a995-4576-b01f-234630154e96} names kezthumb's class
+handler-user|ok      handler: HKEY_CURRENT_USER\Software\Classes\.kez\shellex\{e357fccd-a995-4576-b01f-234630154e96} names kezthumb's class
+handler-other|problem handler: HKEY_LOCAL_MACHINE\Software\Classes\.kez\shellex\{e357fccd-a995-4576-b01f-234630154e96} names another program's class {0E7C5F84-1C5A-4A2B-9F1E-2D6B7A8C9D0E} (not registered): Explorer asks it, not kezthumb
+class|ok      class: HKEY_LOCAL_MACHINE\Software\Classes\CLSID\{09533617-4B9F-4F3C-8643-8A14BF00759D}
+class-user|ok      class: HKEY_CURRENT_USER\Software\Classes\CLSID\{09533617-4B9F-4F3C-8643-8A14BF00759D}
+dll|ok      DLL: C:\Program Files\KezThumb\kezthumb.dll
+dll-missing|problem DLL: C:\Program Files\KezThumb\kezthumb.dll does not exist: moved or deleted (install kezthumb again)
+model|ok      threading model: Apartment
+arch|ok      architecture: the DLL is for x64, as this PC is
+arch-arm64|problem architecture: the DLL is for ARM64, this PC is x64: Explorer cannot load it; install kezthumb-@version-x64.msi instead
+loads|ok      loading: CoCreateInstance made kezthumb's handler (S_OK)
+load-fails|problem loading: CoCreateInstance failed: access denied (0x80070005 E_ACCESSDENIED)
+settings|ok      settings: thumbnails are on (no IconsOnly, DisableThumbnails or DisableThumbnailsOnNetworkFolders, for the user or the machine)
+icons-only|problem settings: Explorer's "Always show icons, never thumbnails" is on (HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Explorer\Advanced, IconsOnly = 1)
+progid|note    .kez names the ProgID OtherPaint.Document (HKEY_CURRENT_USER)
+progid|note    handler: HKEY_LOCAL_MACHINE\Software\Classes\KezDoc.1\shellex\{e357fccd-a995-4576-b01f-234630154e96} names kezthumb's class, but .kez names another ProgID for this user: Explorer does not look there
+progid|problem handler: none: no .kez\shellex\{e357fccd-a995-4576-b01f-234630154e96} nor OtherPaint.Document\shellex\{e357fccd-a995-4576-b01f-234630154e96} under HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE\Software\Classes (install kezthumb again)
+good|ok      document: @good: a 256 x 256 thumbnail, written to @good.png
+damaged|problem document: @damaged: no thumbnail: damaged document or no preview stored in it
+cache|note    cache: if Explorer still shows icons, it shows what it cached before; to make it forget, run in a Command Prompt:
+cache|note      taskkill /f /im explorer.exe
+cache|note      del /f /a /q "%LOCALAPPDATA%\Microsoft\Windows\Explorer\thumbcache_*.db"
+cache|note      start explorer.exe
+EOF
+good=$(winpath "$cases/painting.kez")
+report() {  # report STATE WANT_EXIT DOCUMENT LINE...: kezthumb --check [DOCUMENT] says those lines
+  local state=$1 want=$2 document=$3 name expected=""
+  shift 3
+  for name in "$@"; do expected+=${says[$name]}$'\n'; done
+  expected=${expected//@good/$good}
+  expected=${expected//@damaged/$damaged}
+  expected=${expected//@version/$(sed -n 's/^project(kezthumb VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)}
+  printf '%s' "$expected" > "$work/check.want"
+  wine_run 120 "$exe" --check ${document:+"$document"} > "$work/check.raw"
+  tr -d '\r' < "$work/check.raw" > "$work/check.out"
+  check "kezthumb --check, $state: exit $rc (want $want)" test "$rc" -eq "$want"
+  check "kezthumb --check, $state: the report" cmp -s "$work/check.want" "$work/check.out"
+  diff "$work/check.want" "$work/check.out" | sed 's/^/   /' || true
+}
+dll_file="$drive_c/Program Files/KezThumb/kezthumb.dll"
+explorer_advanced='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Advanced'
+
+report "machine-wide" 0 "" handler class dll model arch loads settings cache
+report "a good document" 0 "$good" handler class dll model arch loads settings good cache
+check "kezthumb --check: the PNG beside the document equals the Linux tool's" \
+  cmp -s "$cases/painting.kez.png" "$work/linux/painting.kez-256.png"
+rm -f "$cases/painting.kez.png"
+report "a damaged document" 1 "$damaged" handler class dll model arch loads settings damaged
+reg_quiet add "$explorer_advanced" /v IconsOnly /t REG_DWORD /d 1 /f
+report "icons only" 1 "" handler class dll model arch loads icons-only
+reg_quiet delete "$explorer_advanced" /v IconsOnly /f
+reg_quiet add "HKCR\\.kez\\shellex\\$handler_id" /ve /d "$other_class" /f
+report "another program's handler" 1 "" handler-other class dll model arch loads settings
+regsvr32 0 /s "$dllwin"
+mv "$dll_file" "$dll_file.away"
+report "the DLL missing" 1 "" handler class dll-missing model load-fails settings
+if [ -f build/windows-arm64/src/dll/kezthumb.dll ]; then
+  cp build/windows-arm64/src/dll/kezthumb.dll "$dll_file"
+  report "the ARM64 DLL" 1 "" handler class dll model arch-arm64 load-fails settings
+else
+  echo "   the ARM64 DLL is missing (scripts/build-windows arm64): its state is not checked"
+fi
+mv -f "$dll_file.away" "$dll_file"
+# Registered under the machine's ProgID for ".kez", which the user's ".kez"
+# overrides since.
+regsvr32 0 /u /s "$dllwin"
+reg_quiet add 'HKCR\.kez' /ve /d KezDoc.1 /f
+regsvr32 0 /s "$dllwin"
+reg_quiet add 'HKCU\Software\Classes\.kez' /ve /d OtherPaint.Document /f
+report "a ProgID no longer used" 1 "" progid class dll model arch loads settings
+regsvr32 0 /u /s "$dllwin"
+for key in 'HKCR\.kez' 'HKCR\KezDoc.1' 'HKCU\Software\Classes\.kez'; do reg_quiet delete "$key" /f; done
+regsvr32 0 /s "$dllwin"
+# Per user; Wine's COM reads the machine's classes alone, so the class is
+# copied there for loading (the report names the user's, which hides it).
+regsvr32 0 /u /s "$dllwin"
+regsvr32 0 /s /n /i:user "$dllwin"
+class_key="Software\\Classes\\CLSID\\{09533617-4B9F-4F3C-8643-8A14BF00759D}"
+reg_quiet copy "HKCU\\$class_key" "HKLM\\$class_key" /s /f
+report "per user" 0 "" handler-user class-user dll model arch loads settings cache
+reg_quiet delete "HKLM\\$class_key" /f
+regsvr32 0 /u /s /n /i:user "$dllwin"
+regsvr32 0 /s "$dllwin"
+
 # ------------------------------------------------------------- installer
 step "installer"
 # The packages of the programs just built and, in $work, a rebuild of the same
@@ -150,6 +241,16 @@ check "installer: ALLUSERS=1 refused, with the package's message" client 120 ref
   ALLUSERS=1 "kezthumb installs for the current user only: run the package again without ALLUSERS."
 check "installer: nothing installed by the refused package" client 30 products "$upgrade_code"
 
+# On a PC whose system records an ARM64 processor the x64 package is refused,
+# naming the ARM64 one (the message is the package's; /qn shows none).
+environment='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
+reg_quiet add "$environment" /v PROCESSOR_ARCHITECTURE /d ARM64 /f
+msiexec $failed_install /i "$(winpath "$old_msi")"
+reg_quiet add "$environment" /v PROCESSOR_ARCHITECTURE /d AMD64 /f
+check "installer: nothing installed on ARM64" test ! -e "$installed/kezthumb.dll"
+check "installer: the x64 package's message on ARM64" grep -qxF 'Installed OR NOT (NATIVEPROCESSOR ~= "ARM64")'$'\t'\
+"This package is for x64 PCs, and this one has an ARM64 processor: install kezthumb-$version-arm64.msi instead." \
+  <(msiinfo export "$old_msi" LaunchCondition | tr -d '\r')
 msiexec 0 /i "$(winpath "$old_msi")"
 check "installer: the DLL and kezthumb.exe in $installed_win\\$old" \
   test "$(programs)" = "$old/kezthumb.dll $old/kezthumb.exe"
@@ -199,7 +300,10 @@ check "upgrade: the first host kept its DLL and served from it again after the u
 reg_quiet delete "HKLM\\$class_key" /f
 
 msiexec $failed_install /i "$(winpath "$old_msi")"
+# Removing it is never refused, on ARM64 neither.
+reg_quiet add "$environment" /v PROCESSOR_ARCHITECTURE /d ARM64 /f
 msiexec 0 /x "$(winpath "$new_msi")"
+reg_quiet add "$environment" /v PROCESSOR_ARCHITECTURE /d AMD64 /f
 check "uninstall: HKCU\\Software\\Classes as before the install (the other program's .kez kept)" \
   cmp -s "$work/classes-before.txt" <(reg_text 'HKCU\Software\Classes')
 check "uninstall: no HKCU\\Software\\kezthumb" test -z "$(reg_text 'HKCU\Software\kezthumb')"

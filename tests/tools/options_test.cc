@@ -53,7 +53,9 @@ INSTANTIATE_TEST_SUITE_P(
         Accepted{{"in", "-V"}, Mode::kVersion, 256, 0, {}},
         // Unambiguous abbreviations of long options, as getopt_long allows.
         Accepted{{"--ca", "--si=64", "--j", "3", "d"}, Mode::kCache, 64, 3, {"d"}},
-        Accepted{{"--version"}, Mode::kVersion, 256, 0, {}}));
+        Accepted{{"--version"}, Mode::kVersion, 256, 0, {}},
+        Accepted{{"--check"}, Mode::kCheck, 256, 0, {}},
+        Accepted{{"a.kez", "--che"}, Mode::kCheck, 256, 0, {"a.kez"}}));
 
 struct Rejected {
   std::vector<std::string> args;
@@ -93,7 +95,10 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected{{"--cache"}, "--cache needs at least one file or folder"},
         Rejected{{"-j", "2", "a", "b"}, "option '-j' works only with --cache"},
         Rejected{{"--cache", "-j", "0", "d"}, "invalid job count '0' (a whole number from 1 to 64)"},
-        Rejected{{"--cache", "-j", "65", "d"}, "invalid job count '65' (a whole number from 1 to 64)"}));
+        Rejected{{"--cache", "-j", "65", "d"}, "invalid job count '65' (a whole number from 1 to 64)"},
+        Rejected{{"--check", "a", "b"}, "too many arguments"},
+        Rejected{{"--check", "-s", "64"}, "--check takes no size or job count"},
+        Rejected{{"--check", "--cache", "d"}, "--check and --cache do not go together"}));
 
 TEST(HelpText, NamesBothFormsAndTheExitStatus) {
   const std::string help = HelpText();

@@ -326,6 +326,11 @@ TEST(KezthumbUsage, HelpVersionAndMistakes) {
   EXPECT_EQ(run.err,
             "kezthumb: invalid size 'big' (a whole number from 1 to 4096)\nTry 'kezthumb --help' for more "
             "information.\n");
+  // Explorer's handler is a Windows matter: refused here, in so many words.
+  run = RunKezthumb({"--check"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "kezthumb: --check: it checks Explorer's thumbnail handler, on Windows only\n");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // kezthumb: thumbnails of painting documents through the thumbnail server.
 //   kezthumb [-s SIZE] INPUT OUTPUT          exit 0 written, 1 no thumbnail, 2 usage or I/O error
 //   kezthumb --cache [-s SIZE] [-j N] PATH...
+//   kezthumb --check [DOCUMENT]              (Windows)
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 
 #include "cache.h"
 #include "cache_filler.h"
+#include "check.h"
 #include "file_system.h"
 #include "options.h"
 #include "png_writer.h"
@@ -84,6 +86,16 @@ int FillTheCache(const Options& options) {
 #endif
 }
 
+int CheckExplorer(const Options& options) {
+#ifdef _WIN32
+  return RunCheck(options.paths.empty() ? std::string() : options.paths[0]);
+#else
+  (void)options;
+  std::fprintf(stderr, "kezthumb: --check: it checks Explorer's thumbnail handler, on Windows only\n");
+  return kExitError;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,6 +115,7 @@ int main(int argc, char** argv) {
       return std::fflush(stdout) == 0 ? kExitWritten : kExitError;
     case Mode::kThumbnail: return MakeOne(options);
     case Mode::kCache: return FillTheCache(options);
+    case Mode::kCheck: return CheckExplorer(options);
   }
   return kExitError;
 }

@@ -1,6 +1,7 @@
 // The command line: `kezthumb [-s SIZE] INPUT OUTPUT` (one thumbnail, the
-// freedesktop thumbnailer contract) and `kezthumb --cache [-s SIZE] [-j N]
-// PATH...` (fill the desktop's thumbnail cache).
+// freedesktop thumbnailer contract), `kezthumb --cache [-s SIZE] [-j N]
+// PATH...` (fill the desktop's thumbnail cache) and `kezthumb --check
+// [DOCUMENT]` (what stands between Explorer and a thumbnail, on Windows).
 #pragma once
 
 #include <string>
@@ -8,7 +9,7 @@
 
 namespace kezthumb {
 
-enum class Mode { kThumbnail, kCache, kHelp, kVersion };
+enum class Mode { kThumbnail, kCache, kCheck, kHelp, kVersion };
 
 constexpr int kDefaultSize = 256;
 constexpr int kMaxThumbnailSize = 4096;  // one file: what the provider can make comfortably
@@ -19,7 +20,7 @@ struct Options {
   Mode mode = Mode::kThumbnail;
   int size = kDefaultSize;
   int jobs = 0;  // 0: one per core
-  std::vector<std::string> paths;  // INPUT and OUTPUT, or the PATHs to cache
+  std::vector<std::string> paths;  // INPUT and OUTPUT, the PATHs to cache, or the DOCUMENT to check
 };
 
 struct ParsedOptions {

@@ -72,9 +72,13 @@ IClassFactory* ThumbnailRoad::Factory(DocumentFormat format, HRESULT* hr) {
 
 RoadResult ThumbnailRoad::Render(IClassFactory* factory, IStream* stream, int size) {
   ComRef<IInitializeWithStream> init;
-  HRESULT hr = factory->CreateInstance(nullptr, IID_IInitializeWithStream, init.OutVoid());
+  const HRESULT hr = factory->CreateInstance(nullptr, IID_IInitializeWithStream, init.OutVoid());
   if (FAILED(hr)) return Failure(RoadStatus::kError, HresultText("CreateInstance", hr));
-  hr = init->Initialize(stream, STGM_READ);
+  return RenderWith(init.Get(), stream, size);
+}
+
+RoadResult RenderWith(IInitializeWithStream* init, IStream* stream, int size) {
+  HRESULT hr = init->Initialize(stream, STGM_READ);
   if (FAILED(hr)) return Failure(RoadStatus::kError, HresultText("Initialize", hr));
   ComRef<IThumbnailProvider> provider;
   hr = init->QueryInterface(IID_IThumbnailProvider, provider.OutVoid());

@@ -10,6 +10,7 @@
 
 #include "document_format.h"
 #include "platform/com.h"
+#include "platform/shell.h"
 
 namespace kezthumb {
 
@@ -51,6 +52,11 @@ class ThumbnailRoad {
   IClassFactory* m_pxvFactory = nullptr;
   IClassFactory* m_packedFactory = nullptr;
 };
+
+// The provider's part of the road, for a provider made elsewhere (the
+// registered class, through CoCreateInstance): Initialize with `stream`,
+// GetThumbnail(size), the DIB read back.
+RoadResult RenderWith(IInitializeWithStream* init, IStream* stream, int size);
 
 // "No thumbnail" reasons, fixed texts the tests and users see.
 extern const char kNoPreviewReason[];  // the provider found no picture
