@@ -228,6 +228,8 @@ reg_quiet add 'HKCU\Software\Classes\OtherPaint.Document' /ve /d 'Other paint do
 reg_quiet add "HKCU\\Software\\Classes\\CLSID\\$other_class\\InprocServer32" /ve /d 'C:\other\preview.dll' /f
 reg_text 'HKCU\Software\Classes' > "$work/classes-before.txt"
 reg_text 'HKLM\Software\Classes' > "$work/machine-before.txt"
+# Both keys exist: an empty text is a failed export, which would compare equal.
+check "installer: the classes read before the install" test -s "$work/classes-before.txt" -a -s "$work/machine-before.txt"
 (cd "$WINEPREFIX/drive_c" && find users | sort) > "$work/files-before.txt"
 local_app_data=$(timeout 60 wine cmd /c 'echo %LOCALAPPDATA%' 2>/dev/null | tr -d '\r')
 installed_win="$local_app_data\\Programs\\kezthumb"

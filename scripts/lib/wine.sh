@@ -45,7 +45,15 @@ use_wine() {
     WINESERVER=(wineserver)
     drive_c=$WINEPREFIX/drive_c
   else
-    [ -n "$arm_root" ] || arm_root=$(scripts/bootstrap-wine-arm64)
+    if [ -z "$arm_root" ]; then
+      # The root is this run's alone until it ends (the descriptor closes).
+      local cache=${XDG_CACHE_HOME:-$HOME/.cache}/kezthumb
+      mkdir -p "$cache"
+      exec 9>>"$cache/wine-arm64.lock"
+      flock 9
+      export KEZ_WINE_ARM64_LOCKED=1
+      arm_root=$(scripts/bootstrap-wine-arm64)
+    fi
     local inside=(HOME=/root WINEPREFIX=/root/prefix-run WINELOADER=/usr/lib/wine/wine64
                   WINESERVER=/usr/lib/wine/wineserver64)
     WINE=(env "${wine_env[@]}" "${inside[@]}" chroot "$arm_root" /usr/lib/wine/wine64)
@@ -69,23 +77,32 @@ fresh_prefix() {
   timeout 60 "${WINESERVER[@]}" -w
   "${WINESERVER[@]}" -p
 }
+# /proc, and build/wine-tests (the clients, the cases) at its own path: no
+# more of the project than the runs need.
 mount_arm_root() {
   [ ${#arm_mounts[@]} -eq 0 ] || return 0
-  mkdir -p "$arm_root$root"
+  local shared=$root/build/wine-tests
+  mkdir -p "$shared" "$arm_root$shared"
   mount -t proc proc "$arm_root/proc" && arm_mounts+=("$arm_root/proc")
-  mount --bind "$root" "$arm_root$root" && arm_mounts+=("$arm_root$root")
+  mount --bind "$shared" "$arm_root$shared" && arm_mounts+=("$arm_root$shared")
 }
-# Every mount made in the root goes again, whatever happened.
-wine_cleanup() {
-  local a
-  for a in x64 arm64; do
-    [ "$a" = x64 ] || [ -n "$arm_root" ] || continue
-    use_wine "$a"
-    "${WINESERVER[@]}" -k 2>/dev/null || true
-  done
+# The root's server and mounts go, and the root is another run's again.
+release_arm_root() {
+  [ -n "$arm_root" ] || return 0
+  use_wine arm64
+  "${WINESERVER[@]}" -k 2>/dev/null || true
   local mount
   for mount in "${arm_mounts[@]}"; do umount -l "$mount" 2>/dev/null || true; done
   arm_mounts=()
+  arm_root=""
+  unset KEZ_WINE_ARM64_LOCKED
+  exec 9>&-
+}
+# Whatever happened: the servers stop, every mount made in the root goes.
+wine_cleanup() {
+  release_arm_root
+  use_wine x64
+  "${WINESERVER[@]}" -k 2>/dev/null || true
 }
 
 wine_run() {  # wine_run SECONDS PROGRAM ARGS...: the program's exit code in $rc

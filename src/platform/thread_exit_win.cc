@@ -33,6 +33,11 @@ struct ExitCall {
 SRWLOCK g_lock = SRWLOCK_INIT;
 // Never destroyed: the loader may call below after static destructors ran.
 std::vector<ExitCall>* g_calls = nullptr;
+// Past the point where a call would still run: the module is being
+// unloaded, or this thread's own exit call was made (a later use comes from
+// another module's exit code).
+bool g_unloading = false;
+constinit thread_local bool t_ended = false;
 
 // Takes the call registered for `thread` (any thread when 0) out of the list.
 bool TakeCall(DWORD thread, ExitCall* call) {
@@ -65,9 +70,13 @@ bool ProcessExiting() {
 void NTAPI OnThreadEvent(PVOID, DWORD reason, PVOID) {
   ExitCall call;
   if (reason == DLL_THREAD_DETACH) {
+    t_ended = true;
     if (TakeCall(GetCurrentThreadId(), &call)) call.callback(call.data);
   } else if (reason == DLL_PROCESS_DETACH && !ProcessExiting()) {
     // The module is unloaded while the process goes on.
+    AcquireSRWLockExclusive(&g_lock);
+    g_unloading = true;
+    ReleaseSRWLockExclusive(&g_lock);
     while (TakeCall(0, &call)) call.callback(call.data);
     AcquireSRWLockExclusive(&g_lock);
     delete g_calls;
@@ -91,6 +100,7 @@ extern "C" __attribute__((section(".CRT$XLK"), used)) const PIMAGE_TLS_CALLBACK 
 #endif
 
 bool CallAtThreadExit(void (*callback)(void*), void* data) {
+  if (t_ended) return false;
   if (g_shutdownInProgress.load(std::memory_order_relaxed) == nullptr) {
     const FARPROC query = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlDllShutdownInProgress");
     if (query == nullptr) return false;  // no telling an exit from an unloading
@@ -105,9 +115,11 @@ bool CallAtThreadExit(void (*callback)(void*), void* data) {
   AcquireSRWLockExclusive(&g_lock);
   bool added = false;
   try {
-    if (g_calls == nullptr) g_calls = new std::vector<ExitCall>;
-    g_calls->push_back({thread, callback, data});
-    added = true;
+    if (!g_unloading) {
+      if (g_calls == nullptr) g_calls = new std::vector<ExitCall>;
+      g_calls->push_back({thread, callback, data});
+      added = true;
+    }
   } catch (const std::bad_alloc&) {
   }
   ReleaseSRWLockExclusive(&g_lock);
