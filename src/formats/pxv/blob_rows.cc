@@ -10,13 +10,16 @@ namespace {
 
 constexpr std::int32_t kAllOfPage = std::numeric_limits<std::int32_t>::max();
 
-// The window a frame may ask for here: no larger than the blob's declared
-// length needs (so no allocation rests on a frame's word alone), and no
-// larger than zstd's own default limit. A frame asking for more is decoded
-// whole, where no window is kept.
-int WindowLogMax(std::uint64_t declared) {
+// The window a frame may ask for here: no larger than the output can be,
+// which is at most the blob's declared length and at most 128 KiB per
+// 3 bytes of frames (no block makes more, each has a 3-byte header), so that
+// no allocation rests on a frame's word alone; and no larger than zstd's own
+// default limit. A frame asking for more is decoded whole, where no window
+// is kept.
+int WindowLogMax(std::uint64_t declared, std::uint64_t compressed) {
+  const std::uint64_t most = std::min(declared, (compressed / 3 + 1) * 128 * 1024);
   int log = 10;  // zstd's smallest window
-  while (log < 27 && (std::uint64_t{1} << log) < declared) ++log;
+  while (log < 27 && (std::uint64_t{1} << log) < most) ++log;
   return log;
 }
 
@@ -40,7 +43,8 @@ ZstdRows DecodeZstdRows(PageStream& stream, DecompressorPool& pool, std::uint64_
   DecompressorPool::Lease lease(pool);
   ZSTD_DCtx* context = lease.get();
   if (context == nullptr) return ZstdRows::kFailed;
-  if (ZSTD_isError(ZSTD_DCtx_setParameter(context, ZSTD_d_windowLogMax, WindowLogMax(declared))))
+  const std::uint64_t compressed = stream.Length() - stream.Position();
+  if (ZSTD_isError(ZSTD_DCtx_setParameter(context, ZSTD_d_windowLogMax, WindowLogMax(declared, compressed))))
     return ZstdRows::kFailed;
   // No frames at all decode to nothing, as in one call.
   bool betweenFrames = true;
