@@ -10,15 +10,15 @@ namespace {
 
 constexpr std::int32_t kAllOfPage = std::numeric_limits<std::int32_t>::max();
 
-// The window a frame may ask for here: no larger than the output can be,
-// which is at most the blob's declared length and at most 128 KiB per
-// 3 bytes of frames (no block makes more, each has a 3-byte header), so that
-// no allocation rests on a frame's word alone; and no larger than zstd's own
-// default limit. A frame asking for more is decoded whole, where no window
-// is kept.
+// The window a frame may ask for here: what encoders choose for pictures
+// of unknown size (8 MiB at the most at any level), or more where the
+// output can be larger, which is at most the blob's declared length and at
+// most 128 KiB per 3 bytes of frames (no block makes more, each has a 3-byte
+// header); never more than zstd's own default limit. A frame asking for
+// more is decoded whole, where no window is kept.
 int WindowLogMax(std::uint64_t declared, std::uint64_t compressed) {
   const std::uint64_t most = std::min(declared, (compressed / 3 + 1) * 128 * 1024);
-  int log = 10;  // zstd's smallest window
+  int log = 23;
   while (log < 27 && (std::uint64_t{1} << log) < most) ++log;
   return log;
 }

@@ -101,8 +101,9 @@ bool DecodeBlob(PageStream& stream, DecompressorPool& pool, std::uint8_t* kind, 
 
   const std::uint64_t compressedSize = total - 9;
   if (compressedSize > kInt32Max) return false;
-  // A blob that decodes to more than its declared length fails, and so
-  // does one of fewer bytes than the picture: only the rest is streamed.
+  // Where the declared length covers the picture, the frames go straight
+  // to the rows: as in one call, frames that decode to more than the
+  // declared length fail; fewer bytes than the picture are no picture.
   if (rows != nullptr && declared <= kInt32Max && rows->Take(declared)) {
     switch (DecodeZstdRows(stream, pool, declared, *rows->rows, length)) {
       case ZstdRows::kDecoded:

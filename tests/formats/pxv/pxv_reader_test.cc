@@ -163,9 +163,12 @@ INSTANTIATE_TEST_SUITE_P(
                      o.store.version1 = 2;
                    }},
         LayoutCase{"no_other_root_fields", 33, 17, [](KezOptions& o) { o.root.fillOtherFields = false; }},
-        // An 8 MiB window for 64 KiB.
+        // What an encoder that does not know the size asks for at most.
+        LayoutCase{"zstd_window_of_8_MiB_for_64_KiB", 128, 128,
+                   [](KezOptions& o) { o.blobContent = kez::testing::ZstdBlobWithWindow(TestPicture(128, 128, 11).Bytes(), 23); }},
+        // A 16 MiB window (past what encoders choose) for 64 KiB.
         LayoutCase{"zstd_window_beyond_the_declared_length", 128, 128,
-                   [](KezOptions& o) { o.blobContent = kez::testing::ZstdBlobWithWindow(TestPicture(128, 128, 11).Bytes(), 23); },
+                   [](KezOptions& o) { o.blobContent = kez::testing::ZstdBlobWithWindow(TestPicture(128, 128, 11).Bytes(), 24); },
                    true}),
     [](const auto& info) { return std::string(info.param.name); });
 
