@@ -1,7 +1,7 @@
 // A document's thumbnail by both roads: the class factory's provider, whose
 // reader hands the picture over row by row where it can, and a provider
 // bound to the same reader's whole-picture form. Tests and the road fuzzer
-// compare the two byte for byte.
+// compare the two byte for byte. (Not in the Windows test build.)
 #pragma once
 
 #include <cstdint>
