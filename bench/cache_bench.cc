@@ -10,7 +10,11 @@
 // document) and the desktop's one-file run `kezthumb -s 256 IN OUT` (wall
 // time), each beside its parts in this process: zstd alone on the preview,
 // the whole server road to the 256 x 256 pixels (read, decode, resample,
-// bitmap), and writing the PNG alone.
+// bitmap), and writing the PNG alone. The one-file run reports its peak
+// resident memory above `kezthumb --version`'s. The peer: the desktop's own
+// PNG thumbnailer, `gdk-pixbuf-thumbnailer -s 256` on the same picture as a
+// PNG (Debian's libgdk-pixbuf2.0-bin; skipped without it), wall and CPU time
+// per run. scripts/bench prints the ratios against the targets.
 //
 //   build/<dir>/bench/cache_bench
 //   build/<dir>/bench/cache_bench --benchmark_filter=Large
@@ -21,6 +25,7 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -91,6 +96,13 @@ void MakeCorpus(const fs::path& dir) {
   fs::create_directories(dir / "large");
   for (int i = 0; i < kLargeCopies; ++i) Save(dir / "large" / (std::to_string(i) + ".kez"), document);
   Save(dir / "large.zst", kez::testing::ZstdFrames(picture.Bytes(), options.zstd));
+  std::vector<std::uint8_t> rgba;
+  for (const std::uint32_t p : picture.pixels)
+    rgba.insert(rgba.end(), {static_cast<std::uint8_t>(p >> 16), static_cast<std::uint8_t>(p >> 8),
+                             static_cast<std::uint8_t>(p), static_cast<std::uint8_t>(p >> 24)});
+  std::vector<std::uint8_t> png;
+  std::string error;
+  if (kezthumb::EncodePng(rgba.data(), 1024, 1024, {}, &png, &error)) Save(dir / "large.png", png);
 }
 
 // The corpus is made in a child process, so this process stays small: a
@@ -137,19 +149,19 @@ struct ChildUsage {
   double cpuSeconds = 0;  // user + system
 };
 
-// Runs kezthumb with `args` (XDG_CACHE_HOME in the corpus, stdout to
+// Runs `program` with `args` (XDG_CACHE_HOME in the corpus, stdout to
 // /dev/null); false when it did not succeed.
-bool RunKezthumb(const std::vector<std::string>& args, ChildUsage* child) {
+bool RunProgram(const char* program, const std::vector<std::string>& args, ChildUsage* child) {
   const Corpus& corpus = TheCorpus();
   const std::string cache = "XDG_CACHE_HOME=" + (corpus.dir / "cache").string();
-  std::vector<char*> argv = {const_cast<char*>(KEZTHUMB_BINARY)};
+  std::vector<char*> argv = {const_cast<char*>(program)};
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
     putenv(const_cast<char*>(cache.c_str()));
     if (freopen("/dev/null", "w", stdout) == nullptr) _exit(126);
-    execv(KEZTHUMB_BINARY, argv.data());
+    execv(program, argv.data());
     _exit(127);
   }
   int status = 0;
@@ -159,6 +171,10 @@ bool RunKezthumb(const std::vector<std::string>& args, ChildUsage* child) {
   child->cpuSeconds += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool RunKezthumb(const std::vector<std::string>& args, ChildUsage* child) {
+  return RunProgram(KEZTHUMB_BINARY, args, child);
 }
 
 // kezthumb --cache -j JOBS over a folder of the corpus.
@@ -259,15 +275,37 @@ void BM_LargeFillCache(benchmark::State& state) {
 }
 BENCHMARK(BM_LargeFillCache)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
-// The desktop's one-file run: a whole process, wall time per run.
+// The desktop's one-file run: a whole process, wall time per run, and its
+// peak resident memory above that of a run that makes no thumbnail.
 void BM_LargeOneShot(benchmark::State& state) {
   const std::string output = (TheCorpus().dir / "one.png").string();
-  ChildUsage child;
-  for (auto _ : state)
+  ChildUsage child, baseline;
+  long peak = 0;
+  for (auto _ : state) {
     if (!RunKezthumb({"-s", "256", LargeDocument().string(), output}, &child)) state.SkipWithError("kezthumb failed");
+    peak = std::max(peak, child.peakKiB);
+  }
+  RunKezthumb({"--version"}, &baseline);
   state.counters["cpu_ms"] = child.cpuSeconds * 1000.0 / static_cast<double>(state.iterations());
+  state.counters["peak_above_baseline_MiB"] = static_cast<double>(peak - baseline.peakKiB) / 1024.0;
 }
 BENCHMARK(BM_LargeOneShot)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(30);
+
+// The peer's one-file run on the same picture as a PNG.
+void BM_LargeGdkPixbufOneShot(benchmark::State& state) {
+  const char* peer = "/usr/bin/gdk-pixbuf-thumbnailer";
+  const fs::path png = TheCorpus().dir / "large.png";
+  if (access(peer, X_OK) != 0 || !fs::exists(png)) {
+    state.SkipWithError("gdk-pixbuf-thumbnailer (libgdk-pixbuf2.0-bin) or the PNG is missing");
+    return;
+  }
+  const std::string output = (TheCorpus().dir / "peer.png").string();
+  ChildUsage child;
+  for (auto _ : state)
+    if (!RunProgram(peer, {"-s", "256", png.string(), output}, &child)) state.SkipWithError("the peer failed");
+  state.counters["cpu_ms"] = child.cpuSeconds * 1000.0 / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_LargeGdkPixbufOneShot)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(30);
 
 // zstd alone on the same preview: one context, the output buffer reused.
 void BM_LargeZstdAlone(benchmark::State& state) {

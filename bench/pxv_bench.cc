@@ -2,8 +2,10 @@
 // a painting-like picture with a one-level canvas grain, which compresses
 // about 2:1 like real paintings; without grain it compresses 19:1 and
 // decompresses four times faster than any real document): the reader alone
-// and the whole GetThumbnail at cx 256, beside decompressing the same zstd
-// frames with the library alone.
+// and the whole GetThumbnail at cx 256 (rows decoded straight into the
+// resampler, and the whole picture's road beside it), beside decompressing
+// the same zstd frames with the library alone, in one call or streamed
+// through a small buffer.
 //
 //   build/<dir>/bench/pxv_bench --benchmark_min_time=1
 #include <benchmark/benchmark.h>
@@ -14,6 +16,7 @@
 
 #include "dll/module.h"
 #include "formats/pxv/pxv_reader.h"
+#include "thumb/thumbnail_provider.h"
 #include "lumo/image.h"
 #include "platform/gdi.h"
 #include "platform/shell.h"
@@ -74,6 +77,33 @@ void BM_ZstdAlone(benchmark::State& state) {
 }
 BENCHMARK(BM_ZstdAlone)->ArgName("reuse")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// The library streaming the frames through a 32 KiB buffer, as the rows
+// road does: its own window of history instead of a 4 MiB output.
+void BM_ZstdStreamed(benchmark::State& state) {
+  const Fixture& data = Data();
+  ZSTD_DCtx* context = ZSTD_createDCtx();
+  std::vector<std::uint8_t> out(32 * 1024);
+  for (auto _ : state) {
+    ZSTD_DCtx_reset(context, ZSTD_reset_session_only);
+    ZSTD_inBuffer in{data.frames.data(), data.frames.size(), 0};
+    std::size_t hint = 1, total = 0;
+    while (hint != 0) {
+      ZSTD_outBuffer o{out.data(), out.size(), 0};
+      hint = ZSTD_decompressStream(context, &o, &in);
+      if (ZSTD_isError(hint)) {
+        state.SkipWithError("decompression failed");
+        break;
+      }
+      total += o.pos;
+      benchmark::DoNotOptimize(out.data());
+    }
+    if (total != 1024 * 1024 * 4) state.SkipWithError("short output");
+  }
+  ZSTD_freeDCtx(context);
+  state.SetBytesProcessed(state.iterations() * 1024 * 1024 * 4);
+}
+BENCHMARK(BM_ZstdStreamed)->Unit(benchmark::kMillisecond);
+
 void BM_ReadPxvDocument(benchmark::State& state) {
   const Fixture& data = Data();
   kez::testing::TestStream stream(data.document);
@@ -87,15 +117,22 @@ void BM_ReadPxvDocument(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadPxvDocument)->Unit(benchmark::kMillisecond);
 
+// The shell's road; with whole = 1 a provider bound to the reader's
+// whole-picture form (decoded into a 4 MiB image, then resampled).
 void BM_GetThumbnail256(benchmark::State& state) {
   const Fixture& data = Data();
+  const bool whole = state.range(0) != 0;
   kez::testing::TestStream stream(data.document);
   IClassFactory* factory = nullptr;
   DllGetClassObject(CLSID_KezThumbnailProvider, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+  bool (*reader)(lumo::CImage32&, IStream*) = ReadPxvDocument;
   for (auto _ : state) {
     Rewind(&stream);
     IInitializeWithStream* init = nullptr;
-    factory->CreateInstance(nullptr, IID_IInitializeWithStream, reinterpret_cast<void**>(&init));
+    if (whole)
+      init = new TeskThumbnailProvider(DocumentReader(reader));
+    else
+      factory->CreateInstance(nullptr, IID_IInitializeWithStream, reinterpret_cast<void**>(&init));
     init->Initialize(&stream, STGM_READ);
     IThumbnailProvider* provider = nullptr;
     init->QueryInterface(IID_IThumbnailProvider, reinterpret_cast<void**>(&provider));
@@ -108,7 +145,7 @@ void BM_GetThumbnail256(benchmark::State& state) {
   }
   factory->Release();
 }
-BENCHMARK(BM_GetThumbnail256)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetThumbnail256)->ArgName("whole")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 // Resample beside stb's box-filter resizer (RGBA8, straight alpha), and point
 // sampling at the same size beside memcpy. Inputs are painting-like pictures.
+// RowsResample feeds the same picture row by row (in 64 KiB pieces, as a
+// decoder hands them over) to the row resampler.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "compose/resample.h"
+#include "compose/resample_rows.h"
 #include "support/picture.h"
 
 #if defined(__GNUC__)
@@ -36,6 +39,33 @@ void Resample(benchmark::State& state) {
   }
   for (auto _ : state) {
     lumo::Resample(dst, src);
+    benchmark::DoNotOptimize(dst.m_pixels);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * std::int64_t{sw} * sh * 4);
+}
+
+void RowsResample(benchmark::State& state) {
+  const int sw = static_cast<int>(state.range(0)), sh = static_cast<int>(state.range(1));
+  const int dw = static_cast<int>(state.range(2)), dh = static_cast<int>(state.range(3));
+  const std::vector<std::uint32_t> src = kez::testing::PaintingLikePicture(sw, sh, 1);
+  lumo::CImage32 dst;
+  if (!dst.Resize(dw, dh) || !lumo::RowResampler::Applies(dst, sw, sh)) {
+    state.SkipWithError("the rows road does not take these sizes");
+    return;
+  }
+  const auto* bytes = reinterpret_cast<const unsigned char*>(src.data());
+  const std::size_t total = src.size() * 4;
+  for (auto _ : state) {
+    lumo::RowResampler rows(dst, sw, sh);
+    for (std::size_t at = 0; at < total;) {
+      std::size_t room = 0;
+      unsigned char* space = rows.Space(&room);
+      const std::size_t n = std::min({room, total - at, std::size_t{65536}});
+      std::memcpy(space, bytes + at, n);
+      rows.Wrote(n);
+      at += n;
+    }
     benchmark::DoNotOptimize(dst.m_pixels);
     benchmark::ClobberMemory();
   }
@@ -85,6 +115,7 @@ double Fastest(const std::vector<double>& v) { return v.empty() ? 0.0 : *std::mi
       ->Unit(benchmark::kMicrosecond)
 
 KEZ_SIZES(Resample);
+KEZ_SIZES(RowsResample);
 KEZ_SIZES(StbBox);
 // Same size: point sampling copies pixel for pixel.
 BENCHMARK(Resample)

@@ -9,7 +9,9 @@
 //   the rest    the document: a description (support/kez_description.h) or
 //               raw bytes
 // Every reference taken must be given back, no DIB may stay alive but the
-// one handed out, and every image byte the pools gave must be returned. The
+// one handed out, and every image byte the pools gave must be returned; a
+// provider bound to the reader's whole-picture form, over the same stream
+// and plans, must give the same answer and bytes as the rows road. The
 // same body replays fuzz/regressions/road/ in the test suite
 // (tests/thumb/road_replay_test.cc).
 #include <algorithm>
@@ -27,6 +29,7 @@
 #include "platform/testing.h"
 #include "support/hostile_stream.h"
 #include "support/kez_description.h"
+#include "support/two_roads.h"
 #include "thumb/module_count.h"
 
 namespace kez::fuzzing {
@@ -55,12 +58,14 @@ inline HRESULT RoadFuzzOne(const std::uint8_t* data, std::size_t size) {
   plans.seek = plan();
   plans.stat = plan();
 
-  std::unique_ptr<kez::testing::TestStream> inner;
-  if (pxv && !raw)
-    inner = std::make_unique<kez::testing::KezStream>(kez::testing::ExpandKezDescription(data + at, size - at));
-  else
-    inner = std::make_unique<kez::testing::TestStream>(std::vector<std::uint8_t>(data + at, data + size));
+  auto document = [&]() -> std::unique_ptr<kez::testing::TestStream> {
+    if (pxv && !raw)
+      return std::make_unique<kez::testing::KezStream>(kez::testing::ExpandKezDescription(data + at, size - at));
+    return std::make_unique<kez::testing::TestStream>(std::vector<std::uint8_t>(data + at, data + size));
+  };
+  std::unique_ptr<kez::testing::TestStream> inner = document();
   kez::testing::HostileStream stream(inner.get(), plans);
+  std::vector<std::uint8_t> bits;
 
   const LONG modules = g_moduleCount;
   const int dibs = platform::testing::LiveDibs();
@@ -88,11 +93,18 @@ inline HRESULT RoadFuzzOne(const std::uint8_t* data, std::size_t size) {
           dib->header.biHeight != static_cast<LONG>(cx) || dib->size != std::size_t{cx} * cx * 4)
         RoadFault("bad DIB");
       TouchBytes(dib->bits, dib->size);
+      bits.assign(dib->bits, dib->bits + dib->size);
       DeleteObject(bitmap);
     } else if (bitmap != nullptr) {
       RoadFault("a bitmap with a failure");
     }
     if (provider->Release() != 0) RoadFault("provider still referenced");
+
+    const std::unique_ptr<kez::testing::TestStream> again = document();
+    kez::testing::HostileStream sameStream(again.get(), plans);
+    const kez::testing::RoadAnswer whole =
+        kez::testing::ThumbnailWhole(pxv ? ClassFactory::kPxvKind : ClassFactory::kPackedKind, &sameStream, cx);
+    if (whole.hr != hr || whole.bits != bits) RoadFault("the rows road and the whole picture's differ");
   } catch (...) {
     RoadFault("exception left the road");
   }

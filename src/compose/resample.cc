@@ -8,12 +8,6 @@
 namespace lumo {
 namespace {
 
-// 16.16 source step per destination pixel. Kept in 64 bits: a factor of
-// 32 768 or more would not fit an int32.
-std::int64_t Step(std::int32_t s, std::int32_t d) {
-  return static_cast<std::int64_t>(static_cast<double>(s) / static_cast<double>(d) * 65536.0);
-}
-
 void PointSample(CImage32& dst, const CImage32& src, std::int64_t stepX, std::int64_t stepY) {
   const std::int32_t sw = src.m_width, sh = src.m_height, dw = dst.m_width;
   // Source column of each destination column, or -1 outside the source.
@@ -58,15 +52,12 @@ bool Resample(CImage32& dst, CImage32& src) {
   // An empty destination gets no writes; an empty source cannot be a CImage32.
   if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0) return true;
 
-  const bool point = dw % sw == 0 && dh % sh == 0;
-  const std::int64_t stepX = Step(sw, dw), stepY = Step(sh, dh);
-
   ImageLock dstLock(&dst);
   ImageLock srcLock(&src);
-  if (point) {
-    PointSample(dst, src, stepX, stepY);
+  if (resample::PointSampled(sw, sh, dw, dh)) {
+    PointSample(dst, src, resample::Step(sw, dw), resample::Step(sh, dh));
   } else {
-    resample::AreaAverage(dst, src, stepX, stepY);
+    resample::AreaAverage(dst, src);
   }
   return true;
 }

@@ -17,18 +17,6 @@ namespace {
 // below 2^32: a sample adds at most 255 x 65 025 to a colour sum.
 constexpr std::int64_t kNarrowSamples = 256;
 
-// The source columns (or rows) under one destination column (or row): count
-// pixels from first, the first weighing wFirst and the last wLast on the
-// 0..255 scale, the ones between 255. With count 1 the one pixel weighs
-// wFirst. count is 0 only when the footprint starts past the source, which
-// the steps rule out; such a pixel stays transparent black.
-struct Span {
-  std::int32_t first = 0;
-  std::int32_t count = 0;
-  std::uint32_t wFirst = 0;
-  std::uint32_t wLast = 0;
-};
-
 Span Footprint(std::int64_t step, std::int32_t size, std::int32_t index) {
   const std::int64_t p0 = index * step, p1 = p0 + step;
   std::int64_t c1 = p1 >> 16;
@@ -104,43 +92,26 @@ inline void AddRun(Sums& s, const std::uint32_t* p, std::int32_t n, const std::u
   }
 }
 
-// Calls fill(out, rs, rows) for each destination row that has an address:
-// out its pixels, rs its vertical footprint, rows the source rows under it
-// (a row without an address reads as transparent black).
-template <typename Fill>
-void ForEachRow(CImage32& dst, const CImage32& src, std::int64_t stepY, Fill fill) {
-  std::vector<const std::uint32_t*> rows;
-  std::vector<std::uint32_t> zeroRow;
-  for (std::int32_t j = 0; j < dst.m_height; ++j) {
-    std::uint32_t* out = dst.RowAddress(j);
-    if (out == nullptr) continue;
-    const Span rs = Footprint(stepY, src.m_height, j);
-    rows.resize(static_cast<std::size_t>(rs.count));
-    for (std::int32_t t = 0; t < rs.count; ++t) {
-      rows[t] = src.RowAddress(rs.first + t);
-      if (rows[t] == nullptr) {
-        zeroRow.assign(static_cast<std::size_t>(src.m_width), 0);
-        rows[t] = zeroRow.data();
-      }
-    }
-    fill(out, rs, rows.data());
-  }
-}
-
 // Any footprint size, 64-bit sums: the path for footprints too large for
 // the 32-bit column sums. Each footprint row is its first sample, a run of
 // middle samples whose alpha weight depends on the row only (a table), and
 // its last sample.
-void AreaAverageWide(CImage32& dst, const CImage32& src, const std::vector<Span>& columns,
-                     std::int64_t stepY) {
-  std::uint32_t innerTable[256], firstTable[256], lastTable[256];
-  for (std::uint32_t a = 0; a < 256; ++a) innerTable[a] = a * 255;
-  ForEachRow(dst, src, stepY, [&](std::uint32_t* out, const Span& rs, const std::uint32_t* const* rows) {
+class WideRows final : public AreaRows::Method {
+ public:
+  explicit WideRows(const std::vector<Span>& columns) : m_columns(columns) {
+    for (std::uint32_t a = 0; a < 256; ++a) m_innerTable[a] = a * 255;
+  }
+
+  void Row(std::uint32_t* out, const Span& rs, const std::uint32_t* const* rows) override {
+    const std::vector<Span>& columns = m_columns;
+    const std::uint32_t* innerTable = m_innerTable;
+    std::uint32_t* firstTable = m_firstTable;
+    std::uint32_t* lastTable = m_lastTable;
     for (std::uint32_t a = 0; a < 256; ++a) {
       firstTable[a] = EdgeAlphaWeight(a, FloorWeight(255 * rs.wFirst));
       lastTable[a] = EdgeAlphaWeight(a, FloorWeight(255 * rs.wLast));
     }
-    for (std::int32_t k = 0; k < dst.m_width; ++k) {
+    for (std::size_t k = 0; k < columns.size(); ++k) {
       const Span& c = columns[k];
       if (c.count == 0 || rs.count == 0) {
         out[k] = 0;
@@ -169,8 +140,12 @@ void AreaAverageWide(CImage32& dst, const CImage32& src, const std::vector<Span>
       const std::uint64_t alpha = differs == 0 ? alpha0 : s.a * 255 / Coverage(c, rs);
       out[k] = static_cast<std::uint32_t>(alpha << 24 | (s.r / s.a) << 16 | (s.g / s.a) << 8 | s.b / s.a);
     }
-  });
-}
+  }
+
+ private:
+  const std::vector<Span>& m_columns;
+  std::uint32_t m_innerTable[256], m_firstTable[256], m_lastTable[256];
+};
 
 // One destination pixel sample by sample, as the rule reads: the few
 // pixels a row's faster loops leave over.
@@ -201,36 +176,56 @@ std::uint32_t AveragePixel(const std::uint32_t* const* rows, const Span& r, cons
 // Whole-number horizontal ratios: four footprints at a time straight from
 // the source rows, each destination row's last pixel (and every pixel of
 // destinations under five pixels wide) one by one.
-void AreaAverageWholeRatio(CImage32& dst, const CImage32& src, const std::vector<Span>& columns,
-                           std::int32_t columnsEach, std::int64_t stepY) {
-  const std::int32_t dw = dst.m_width;
-  // Every footprint but the last of a row has the regular shape.
-  const std::int32_t regular = dw - 1 >= 4 ? dw - 1 : 0;
-  ForEachRow(dst, src, stepY, [&](std::uint32_t* out, const Span& rs, const std::uint32_t* const* rows) {
-    if (regular != 0) WholeRatioRow(RowFootprint{rows, rs.count, rs.wFirst, rs.wLast}, columnsEach, regular, out);
-    for (std::int32_t k = regular; k < dw; ++k) out[k] = AveragePixel(rows, rs, columns[k]);
-  });
-}
+class WholeRatioRows final : public AreaRows::Method {
+ public:
+  WholeRatioRows(const std::vector<Span>& columns, std::int32_t columnsEach)
+      : m_columns(columns),
+        m_columnsEach(columnsEach),
+        // Every footprint but the last of a row has the regular shape.
+        m_regular(columns.size() >= 5 ? static_cast<std::int32_t>(columns.size()) - 1 : 0) {}
+
+  void Row(std::uint32_t* out, const Span& rs, const std::uint32_t* const* rows) override {
+    if (m_regular != 0) WholeRatioRow(RowFootprint{rows, rs.count, rs.wFirst, rs.wLast}, m_columnsEach, m_regular, out);
+    const auto dw = static_cast<std::int32_t>(m_columns.size());
+    for (std::int32_t k = m_regular; k < dw; ++k) out[k] = AveragePixel(rows, rs, m_columns[k]);
+  }
+
+ private:
+  const std::vector<Span>& m_columns;
+  std::int32_t m_columnsEach;
+  std::int32_t m_regular;
+};
 
 // Footprints of one or two columns: every pixel in one pass over its rows.
-void AreaAverageColumnPairs(CImage32& dst, const CImage32& src, const std::vector<Span>& columns,
-                            std::int64_t stepY) {
-  const std::size_t n = columns.size();
-  std::vector<std::int32_t> first(n), last(n);
-  std::vector<std::uint32_t> wFirst(n), wLast(n), lastMask(n);
-  for (std::size_t k = 0; k < n; ++k) {
-    const Span& c = columns[k];
-    first[k] = c.first;
-    last[k] = c.first + c.count - 1;
-    wFirst[k] = c.wFirst;
-    wLast[k] = c.wLast;
-    lastMask[k] = c.count == 2 ? ~0u : 0u;
+class ColumnPairsRows final : public AreaRows::Method {
+ public:
+  explicit ColumnPairsRows(const std::vector<Span>& columns) {
+    const std::size_t n = columns.size();
+    first.resize(n);
+    last.resize(n);
+    wFirst.resize(n);
+    wLast.resize(n);
+    lastMask.resize(n);
+    for (std::size_t k = 0; k < n; ++k) {
+      const Span& c = columns[k];
+      first[k] = c.first;
+      last[k] = c.first + c.count - 1;
+      wFirst[k] = c.wFirst;
+      wLast[k] = c.wLast;
+      lastMask[k] = c.count == 2 ? ~0u : 0u;
+    }
   }
-  const ColumnPairs pairs{first.data(), last.data(), wFirst.data(), wLast.data(), lastMask.data()};
-  ForEachRow(dst, src, stepY, [&](std::uint32_t* out, const Span& rs, const std::uint32_t* const* rows) {
-    ColumnPairsRow(RowFootprint{rows, rs.count, rs.wFirst, rs.wLast}, pairs, dst.m_width, out);
-  });
-}
+
+  void Row(std::uint32_t* out, const Span& rs, const std::uint32_t* const* rows) override {
+    const ColumnPairs pairs{first.data(), last.data(), wFirst.data(), wLast.data(), lastMask.data()};
+    ColumnPairsRow(RowFootprint{rows, rs.count, rs.wFirst, rs.wLast}, pairs, static_cast<std::int32_t>(first.size()),
+                   out);
+  }
+
+ private:
+  std::vector<std::int32_t> first, last;
+  std::vector<std::uint32_t> wFirst, wLast, lastMask;
+};
 
 // Storage behind a ColumnSums for n columns.
 struct ColumnSumsBuffer {
@@ -251,89 +246,138 @@ ColumnSums Offset(const ColumnSums& s, std::size_t n) {
 // footprint rows once, and so are the first and last columns of every
 // footprint with their own horizontal weights; each destination pixel then
 // adds up its columns.
-void AreaAverageNarrow(CImage32& dst, const CImage32& src, const std::vector<Span>& columns,
-                       std::int64_t stepY) {
-  const std::int32_t sw = src.m_width, dw = dst.m_width;
-  const std::size_t n = static_cast<std::size_t>(dw);
-
-  // Edge columns: the first of footprint k at index k, its last at dw + k.
-  // A one-column footprint has no last column; its slot is summed with
-  // weight 0 and masked out.
-  std::vector<std::int32_t> edgeX(2 * n);
-  std::vector<std::uint32_t> edgeW(2 * n), middles(n), hasLast(n);
-  for (std::size_t k = 0; k < n; ++k) {
-    const Span& c = columns[k];
-    edgeX[k] = c.first;
-    edgeW[k] = c.wFirst;
-    edgeX[n + k] = c.first + c.count - 1;
-    edgeW[n + k] = c.count >= 2 ? c.wLast : 0;
-    middles[k] = c.count >= 2 ? static_cast<std::uint32_t>(c.count - 2) : 0;
-    hasLast[k] = c.count >= 2 ? ~0u : 0u;
+class NarrowRows final : public AreaRows::Method {
+ public:
+  NarrowRows(const std::vector<Span>& columns, std::int32_t sw)
+      : m_dw(static_cast<std::int32_t>(columns.size())), m_edges(2 * columns.size()) {
+    const std::size_t n = columns.size();
+    // Edge columns: the first of footprint k at index k, its last at dw + k.
+    // A one-column footprint has no last column; its slot is summed with
+    // weight 0 and masked out.
+    m_edgeX.resize(2 * n);
+    m_edgeW.resize(2 * n);
+    m_middles.resize(n);
+    m_hasLast.resize(n);
+    m_firstColumn.resize(n);
+    std::int32_t widest = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+      const Span& c = columns[k];
+      m_edgeX[k] = c.first;
+      m_edgeW[k] = c.wFirst;
+      m_edgeX[n + k] = c.first + c.count - 1;
+      m_edgeW[n + k] = c.count >= 2 ? c.wLast : 0;
+      m_middles[k] = c.count >= 2 ? static_cast<std::uint32_t>(c.count - 2) : 0;
+      m_hasLast[k] = c.count >= 2 ? ~0u : 0u;
+      m_firstColumn[k] = c.first;
+      widest = std::max(widest, c.count);
+    }
+    m_shape = {m_edgeW.data(), m_edgeW.data() + n, m_middles.data(), m_hasLast.data(), widest};
+    // Middle columns of all footprints lie in [begin, end).
+    m_begin = sw;
+    for (const Span& c : columns) {
+      if (c.count < 3) continue;
+      m_begin = std::min(m_begin, c.first + 1);
+      m_end = std::max(m_end, c.first + c.count - 1);
+    }
+    m_anyMiddle = m_begin < m_end;
+    if (m_anyMiddle) {
+      m_middleColumns.resize(5 * static_cast<std::size_t>(sw));
+      m_middleTotals.resize(4 * n);
+    }
   }
-  std::int32_t widest = 0;
-  for (const Span& c : columns) widest = std::max(widest, c.count);
-  const FootprintColumns shape{edgeW.data(), edgeW.data() + n, middles.data(), hasLast.data(), widest};
-  const ColumnSumsBuffer edgeBuffer(2 * n);
-  const ColumnSums& first = edgeBuffer.sums;
-  const ColumnSums last = Offset(first, n);
 
-  // Middle columns of all footprints lie in [begin, end).
-  std::int32_t begin = sw, end = 0;
-  for (const Span& c : columns) {
-    if (c.count < 3) continue;
-    begin = std::min(begin, c.first + 1);
-    end = std::max(end, c.first + c.count - 1);
-  }
-  const bool anyMiddle = begin < end;
-  std::vector<std::uint32_t> middleColumns(anyMiddle ? 5 * static_cast<std::size_t>(sw) : 0);
-  const MiddleSums m{middleColumns.data(), middleColumns.data() + (anyMiddle ? 4 * static_cast<std::size_t>(sw) : 0)};
-  std::vector<std::uint32_t> middleTotals(anyMiddle ? 4 * n : 0);
-  std::vector<std::int32_t> firstColumn(n);
-  for (std::size_t k = 0; k < n; ++k) firstColumn[k] = columns[k].first;
-
-  ForEachRow(dst, src, stepY, [&](std::uint32_t* out, const Span& rs, const std::uint32_t* const* rows) {
+  void Row(std::uint32_t* out, const Span& rs, const std::uint32_t* const* rows) override {
+    const ColumnSums& first = m_edges.sums;
+    const ColumnSums last = Offset(first, static_cast<std::size_t>(m_dw));
+    const MiddleSums m{m_middleColumns.data(), m_middleColumns.data() + m_middleColumns.size() / 5 * 4};
     // The middle columns first: their sequential reads bring the rows into
     // the cache for the scattered reads of the edge columns.
-    if (anyMiddle) {
-      SumColumns(rows, rs.count, FloorWeight(255 * rs.wFirst), FloorWeight(255 * rs.wLast), begin, end, m);
+    if (m_anyMiddle) {
+      SumColumns(rows, rs.count, FloorWeight(255 * rs.wFirst), FloorWeight(255 * rs.wLast), m_begin, m_end, m);
     }
-    SumEdgeColumns(rows, rs.count, rs.wFirst, rs.wLast, edgeX.data(), edgeW.data(), 2 * dw, first);
-    if (anyMiddle) {
-      AddMiddles(m, firstColumn.data(), middles.data(), dw, first.alpha0, first.differs, middleTotals.data());
+    SumEdgeColumns(rows, rs.count, rs.wFirst, rs.wLast, m_edgeX.data(), m_edgeW.data(), 2 * m_dw, first);
+    if (m_anyMiddle) {
+      AddMiddles(m, m_firstColumn.data(), m_middles.data(), m_dw, first.alpha0, first.differs, m_middleTotals.data());
     }
-    FinishRow(first, last, anyMiddle ? middleTotals.data() : nullptr, shape,
-              FootprintRows{rs.count, rs.wFirst, rs.wLast}, dw, out);
-  });
-}
+    FinishRow(first, last, m_anyMiddle ? m_middleTotals.data() : nullptr, m_shape,
+              FootprintRows{rs.count, rs.wFirst, rs.wLast}, m_dw, out);
+  }
+
+ private:
+  std::int32_t m_dw;
+  std::vector<std::int32_t> m_edgeX, m_firstColumn;
+  std::vector<std::uint32_t> m_edgeW, m_middles, m_hasLast;
+  FootprintColumns m_shape{};
+  ColumnSumsBuffer m_edges;
+  std::int32_t m_begin = 0, m_end = 0;
+  bool m_anyMiddle = false;
+  std::vector<std::uint32_t> m_middleColumns, m_middleTotals;
+};
 
 }  // namespace
 
-void AreaAverage(CImage32& dst, const CImage32& src, std::int64_t stepX, std::int64_t stepY) {
-  const std::int32_t dw = dst.m_width;
-  std::vector<Span> columns(static_cast<std::size_t>(dw));
-  std::int64_t widest = 0, tallest = 0;
+std::int64_t Step(std::int32_t s, std::int32_t d) {
+  return static_cast<std::int64_t>(static_cast<double>(s) / static_cast<double>(d) * 65536.0);
+}
+
+bool PointSampled(std::int32_t sw, std::int32_t sh, std::int32_t dw, std::int32_t dh) {
+  return dw % sw == 0 && dh % sh == 0;
+}
+
+AreaRows::AreaRows(std::int32_t dw, std::int32_t dh, std::int32_t sw, std::int32_t sh)
+    : m_sh(sh), m_stepY(Step(sh, dh)), m_columns(static_cast<std::size_t>(dw)) {
+  const std::int64_t stepX = Step(sw, dw);
+  std::int64_t widest = 0;
   for (std::int32_t k = 0; k < dw; ++k) {
-    columns[k] = Footprint(stepX, src.m_width, k);
-    widest = std::max<std::int64_t>(widest, columns[k].count);
+    m_columns[k] = Footprint(stepX, sw, k);
+    widest = std::max<std::int64_t>(widest, m_columns[k].count);
   }
   // Footprints never start past the source (the steps are truncated), but
   // the sample-by-sample path is the one that copes if one did.
-  bool empty = false;
-  for (const Span& c : columns) empty = empty || c.count == 0;
-  for (std::int32_t j = 0; j < dst.m_height; ++j) {
-    const std::int32_t rowCount = Footprint(stepY, src.m_height, j).count;
-    tallest = std::max<std::int64_t>(tallest, rowCount);
-    empty = empty || rowCount == 0;
+  for (const Span& c : m_columns) m_empty = m_empty || c.count == 0;
+  for (std::int32_t j = 0; j < dh; ++j) {
+    const std::int32_t rowCount = RowsOf(j).count;
+    m_tallest = std::max(m_tallest, rowCount);
+    m_empty = m_empty || rowCount == 0;
   }
   const std::int32_t columnsEach = WholeRatioColumns(stepX);
-  if (!empty && widest * tallest <= kNarrowSamples && columnsEach != 0) {
-    AreaAverageWholeRatio(dst, src, columns, columnsEach, stepY);
-  } else if (!empty && widest <= 2 && tallest <= 128 && dw >= 4 && ColumnPairsApply(stepX)) {
-    AreaAverageColumnPairs(dst, src, columns, stepY);
-  } else if (!empty && widest * tallest <= kNarrowSamples) {
-    AreaAverageNarrow(dst, src, columns, stepY);
+  if (!m_empty && widest * m_tallest <= kNarrowSamples && columnsEach != 0) {
+    m_method = std::make_unique<WholeRatioRows>(m_columns, columnsEach);
+  } else if (!m_empty && widest <= 2 && m_tallest <= 128 && dw >= 4 && ColumnPairsApply(stepX)) {
+    m_method = std::make_unique<ColumnPairsRows>(m_columns);
+  } else if (!m_empty && widest * m_tallest <= kNarrowSamples) {
+    m_method = std::make_unique<NarrowRows>(m_columns, sw);
   } else {
-    AreaAverageWide(dst, src, columns, stepY);
+    m_method = std::make_unique<WideRows>(m_columns);
+  }
+}
+
+AreaRows::~AreaRows() = default;
+
+Span AreaRows::RowsOf(std::int32_t j) const { return Footprint(m_stepY, m_sh, j); }
+
+void AreaRows::Fill(std::int32_t j, const std::uint32_t* const* rows, std::uint32_t* out) {
+  m_method->Row(out, RowsOf(j), rows);
+}
+
+void AreaAverage(CImage32& dst, const CImage32& src) {
+  AreaRows area(dst.m_width, dst.m_height, src.m_width, src.m_height);
+  std::vector<const std::uint32_t*> rows;
+  std::vector<std::uint32_t> zeroRow;
+  for (std::int32_t j = 0; j < dst.m_height; ++j) {
+    std::uint32_t* out = dst.RowAddress(j);
+    if (out == nullptr) continue;
+    const Span rs = area.RowsOf(j);
+    rows.resize(static_cast<std::size_t>(rs.count));
+    // A row without an address reads as transparent black.
+    for (std::int32_t t = 0; t < rs.count; ++t) {
+      rows[t] = src.RowAddress(rs.first + t);
+      if (rows[t] == nullptr) {
+        zeroRow.assign(static_cast<std::size_t>(src.m_width), 0);
+        rows[t] = zeroRow.data();
+      }
+    }
+    area.Fill(j, rows.data(), out);
   }
 }
 

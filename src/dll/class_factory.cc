@@ -10,8 +10,9 @@
 
 namespace {
 
-// The document reader of each factory kind, by kind number.
-constexpr bool (*kReaders[])(lumo::CImage32&, IStream*) = {
+// The document reader of each factory kind, by kind number; each offers
+// the picture's rows to the provider as it decodes them.
+constexpr bool (*kReaders[])(lumo::CImage32&, IStream*, PictureRows&) = {
     &ReadPackedDocument,  // ClassFactory::kPackedKind
     &ReadPxvDocument,     // ClassFactory::kPxvKind
 };
@@ -46,7 +47,7 @@ HRESULT ClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** pp
   if (pUnkOuter != nullptr) return CLASS_E_NOAGGREGATION;
   if (m_kind < 0 || static_cast<std::size_t>(m_kind) >= std::size(kReaders)) return E_OUTOFMEMORY;
   try {
-    auto* provider = new (std::nothrow) TeskThumbnailProvider(DocumentReader(kReaders[m_kind]));
+    auto* provider = new (std::nothrow) TeskThumbnailProvider(RowsReader(kReaders[m_kind]));
     if (provider == nullptr) return E_OUTOFMEMORY;
     // The provider's own reference goes once the caller holds its answer; a
     // failed QueryInterface destroys the provider here.

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 
 #include "compose/draw.h"
 #include "compose/resample.h"
+#include "compose/resample_rows.h"
 #include "thumb/module_count.h"
 #include "thumb/thumbnail_bitmap.h"
 
@@ -50,11 +52,49 @@ lumo::DrawParams PlacementParams() {
   return params;
 }
 
+// The size FitSize gives a picture in the cx x cx square, a side of 0
+// raised to 1.
+void FittedSize(int edge, std::int32_t width, std::int32_t height, std::int32_t* w, std::int32_t* h) {
+  lumo::FitResult fit;
+  lumo::FitSize(edge, edge, width, height, fit);
+  *w = std::max(fit.width, 1);
+  *h = std::max(fit.height, 1);
+}
+
+// The fitted image made straight from the rows a reader decodes, where the
+// row-by-row resampler serves the picture's size; else the reader keeps to
+// the whole image.
+class FittedRows final : public PictureRows {
+ public:
+  FittedRows(int edge, lumo::CImage32& fitted) : m_edge(edge), m_fitted(fitted) {}
+
+  bool Begin(std::int32_t width, std::int32_t height) override {
+    if (m_resampler || width < 1 || height < 1) return false;
+    std::int32_t w = 0, h = 0;
+    FittedSize(m_edge, width, height, &w, &h);
+    if (!m_fitted.Resize(w, h) || !lumo::RowResampler::Applies(m_fitted, width, height)) return false;
+    m_resampler = std::make_unique<lumo::RowResampler>(m_fitted, width, height);
+    return true;
+  }
+  unsigned char* Space(std::size_t* room) override { return m_resampler->Space(room); }
+  void Wrote(std::size_t bytes) override { m_resampler->Wrote(bytes); }
+  void Finish() override { m_finished = true; }
+
+  // The fitted image holds the reader's picture.
+  bool Made() const { return m_finished && m_resampler && m_resampler->Complete(); }
+
+ private:
+  int m_edge;
+  lumo::CImage32& m_fitted;
+  std::unique_ptr<lumo::RowResampler> m_resampler;
+  bool m_finished = false;
+};
+
 // The picture of the stream, fitted and centred on a transparent cx x cx
 // square, as a DIB section in *bitmap. S_OK, S_FALSE when there is no
 // thumbnail, E_OUTOFMEMORY when an image cannot get its storage.
 // *bitmapTried tells whether a section was asked for.
-HRESULT Render(const DocumentReader& reader, UINT cx, StreamReference& stream, HBITMAP* bitmap,
+HRESULT Render(const RowsReader& reader, UINT cx, StreamReference& stream, HBITMAP* bitmap,
                bool* bitmapTried) {
   const int edge = static_cast<int>(cx);
   lumo::CImage32 output;
@@ -71,17 +111,17 @@ HRESULT Render(const DocumentReader& reader, UINT cx, StreamReference& stream, H
   {
     lumo::CImage32 document;
     lumo::CImage32 fitted;
-    if (!reader(document, stream.get())) {
+    FittedRows rows(edge, fitted);
+    if (!reader(document, stream.get(), rows)) {
       stream.Release();
       return S_FALSE;
     }
-    lumo::FitResult fit;
-    lumo::FitSize(edge, edge, document.m_width, document.m_height, fit);
-    if (fit.width != fitted.m_width || fit.height != fitted.m_height) {
-      // A side that truncated to 0 still gets one pixel.
-      if (!fitted.Resize(std::max(fit.width, 1), std::max(fit.height, 1))) return E_OUTOFMEMORY;
+    if (!rows.Made()) {
+      std::int32_t w = 0, h = 0;
+      FittedSize(edge, document.m_width, document.m_height, &w, &h);
+      if (!fitted.Resize(w, h)) return E_OUTOFMEMORY;
+      lumo::Resample(fitted, document);
     }
-    lumo::Resample(fitted, document);
     const std::int32_t w = fitted.m_width;
     const std::int32_t h = fitted.m_height;
     const auto half = static_cast<std::int32_t>(cx / 2);
@@ -96,7 +136,14 @@ HRESULT Render(const DocumentReader& reader, UINT cx, StreamReference& stream, H
 
 }  // namespace
 
-TeskThumbnailProvider::TeskThumbnailProvider(DocumentReader reader) : m_reader(std::move(reader)) {
+TeskThumbnailProvider::TeskThumbnailProvider(DocumentReader reader)
+    : m_reader([whole = std::move(reader)](lumo::CImage32& image, IStream* stream, PictureRows&) {
+        return whole(image, stream);
+      }) {
+  InterlockedIncrement(&g_moduleCount);
+}
+
+TeskThumbnailProvider::TeskThumbnailProvider(RowsReader reader) : m_reader(std::move(reader)) {
   InterlockedIncrement(&g_moduleCount);
 }
 

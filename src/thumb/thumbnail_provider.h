@@ -7,11 +7,15 @@
 
 #include "lumo/image.h"
 #include "platform/shell.h"
+#include "thumb/picture_rows.h"
 
 // Reads the document from the stream's current position into `image` (which
 // arrives 1x1) at the picture's own size; false when there is no picture.
 // May throw: the provider keeps exceptions from crossing the COM boundary.
 using DocumentReader = std::function<bool(lumo::CImage32& image, IStream* stream)>;
+// The same, offered the rows of its picture as well: a reader that hands
+// the picture over through `rows` (and finishes it) leaves `image` alone.
+using RowsReader = std::function<bool(lumo::CImage32& image, IStream* stream, PictureRows& rows)>;
 
 // Interface pointer 1 is IInitializeWithStream (the object's own address),
 // interface pointer 2 IThumbnailProvider. Created with a reference count of 1
@@ -19,6 +23,7 @@ using DocumentReader = std::function<bool(lumo::CImage32& image, IStream* stream
 class TeskThumbnailProvider final : public IInitializeWithStream, public IThumbnailProvider {
  public:
   explicit TeskThumbnailProvider(DocumentReader reader);
+  explicit TeskThumbnailProvider(RowsReader reader);
   TeskThumbnailProvider(const TeskThumbnailProvider&) = delete;
   TeskThumbnailProvider& operator=(const TeskThumbnailProvider&) = delete;
 
@@ -48,7 +53,7 @@ class TeskThumbnailProvider final : public IInitializeWithStream, public IThumbn
 
   enum class StreamState { None, Held, GivenUp };
 
-  DocumentReader m_reader;
+  RowsReader m_reader;
   LONG m_refCount = 1;
   IStream* m_stream = nullptr;
   // Initialize succeeds once per object, also after the stream is given up.

@@ -1,8 +1,10 @@
 #include "compose/resample.h"
+#include "compose/resample_rows.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -87,6 +89,26 @@ Pixels ResampleVia(const Pixels& px, int sw, int sh, int dw, int dh) {
   EXPECT_EQ(dst.m_height, dh);
   EXPECT_EQ(src.m_width, sw);
   EXPECT_EQ(src.m_height, sh);
+  // Wherever the rows road serves the sizes, it gives the same bits from
+  // the rows arriving in uneven pieces.
+  if (RowResampler::Applies(dst, sw, sh)) {
+    CImage32 fed;
+    EXPECT_TRUE(fed.Resize(dw, dh));
+    fed.Fill(0x5A5A5A5Au);
+    RowResampler rows(fed, sw, sh);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(px.data());
+    const std::size_t pieces[] = {1, 4093, 7, std::size_t{1} << 20};
+    for (std::size_t at = 0, turn = 0; at < px.size() * 4; ++turn) {
+      std::size_t room = 0;
+      unsigned char* space = rows.Space(&room);
+      const std::size_t n = std::min({room, px.size() * 4 - at, pieces[turn % 4]});
+      std::memcpy(space, bytes + at, n);
+      rows.Wrote(n);
+      at += n;
+    }
+    EXPECT_TRUE(rows.Complete());
+    EXPECT_EQ(Contents(fed), Contents(dst)) << "rows road " << sw << "x" << sh << " -> " << dw << "x" << dh;
+  }
   return Contents(dst);
 }
 

@@ -485,6 +485,15 @@ std::vector<std::uint8_t> ZstdBlob(const std::vector<std::uint8_t>& pixels, cons
   return blob;
 }
 
+std::vector<std::uint8_t> ZstdBlobWithWindow(const std::vector<std::uint8_t>& pixels, int windowLog) {
+  KezZstdOptions options;
+  options.declareSize = false;
+  std::vector<std::uint8_t> blob = ZstdBlob(pixels, options);
+  // Blob header, frame magic, frame header descriptor, window descriptor.
+  blob[9 + 4 + 1] = static_cast<std::uint8_t>((windowLog - 10) << 3);
+  return blob;
+}
+
 // ---------------------------------------------------------------- documents
 
 KezDocument BuildKez(const KezPicture& picture, const KezOptions& options) {

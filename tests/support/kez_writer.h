@@ -190,6 +190,9 @@ std::vector<std::uint8_t> RawBlob(const std::vector<std::uint8_t>& pixels);
 // Kind 3, the 8-byte length, then the zstd frames.
 std::vector<std::uint8_t> ZstdBlob(const std::vector<std::uint8_t>& pixels, const KezZstdOptions& options,
                                    std::optional<std::uint64_t> declaredLength = std::nullopt);
+// One frame without a declared size whose header asks for a window of
+// 2^windowLog bytes, whatever the picture needs.
+std::vector<std::uint8_t> ZstdBlobWithWindow(const std::vector<std::uint8_t>& pixels, int windowLog);
 // The zstd frames alone (what ZstdBlob puts after its 9-byte header).
 std::vector<std::uint8_t> ZstdFrames(const std::vector<std::uint8_t>& data, const KezZstdOptions& options);
 

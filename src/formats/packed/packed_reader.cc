@@ -1,6 +1,7 @@
 #include "formats/packed/packed_reader.h"
 
 #include <tinyxml.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <boost/lexical_cast.hpp>
@@ -93,10 +94,66 @@ bool CopyZlibPreview(IStream* stream, std::uint32_t storedSize, std::uint32_t ra
   return true;
 }
 
+// The same straight into rows: the input in the same pieces as
+// ReadToVector reads it, each inflated as it arrives, and every piece read
+// even after the stream ends, so that the stream sees the same reads and
+// the answer is InflateBlock's over the whole input.
+bool InflatePreviewRows(IStream* stream, std::uint32_t storedSize, std::uint32_t rawSize, std::uint32_t needed,
+                        PictureRows& rows) {
+  const std::uint64_t capacity = std::min<std::uint64_t>(rawSize, storedSize * kMaxDeflateRatio);
+  if (capacity < needed || capacity > kMaxInflateBuffer) return false;
+  z_stream zs{};
+  if (inflateInit(&zs) != Z_OK) return false;
+  struct End {
+    z_stream* zs;
+    ~End() { inflateEnd(zs); }
+  } end{&zs};
+  std::vector<std::uint8_t> piece;
+  std::uint64_t produced = 0;
+  bool ended = false;
+  for (std::uint32_t done = 0; done < storedSize;) {
+    const std::uint32_t size = std::min(storedSize - done, kReadPiece);
+    piece.resize(size);
+    if (ReadFully(stream, piece.data(), size) < size) return false;
+    done += size;
+    zs.next_in = piece.data();
+    zs.avail_in = size;
+    // Until the piece is used up with nothing left to write, or the stream
+    // ends; one byte past the capacity shows a stream too long for it.
+    while (!ended) {
+      std::size_t room = 0;
+      unsigned char* space = rows.Space(&room);
+      const auto out = static_cast<uInt>(std::min<std::uint64_t>({room, capacity - produced + 1, 1u << 30}));
+      zs.next_out = space;
+      zs.avail_out = out;
+      const int result = inflate(&zs, Z_NO_FLUSH);
+      rows.Wrote(out - zs.avail_out);
+      produced += out - zs.avail_out;
+      if (produced > capacity) return false;
+      ended = result == Z_STREAM_END;
+      if (ended || result == Z_BUF_ERROR) break;  // the end, or more input wanted
+      if (result != Z_OK) return false;
+      if (zs.avail_in == 0 && zs.avail_out != 0) break;
+    }
+  }
+  return ended && produced >= needed;
+}
+
+// Where the preview goes: the image's pixels, or with rows offered the
+// rows where they take a compressed block's, else the image sized only once
+// its block is found.
+struct PreviewTarget {
+  lumo::CImage32& image;
+  PictureRows* rows;
+  std::int32_t width;
+  std::int32_t height;
+  std::uint8_t* pixels;  // with no rows offered: the image's, locked
+};
+
 // Walks the blocks until the first one named `bin` whose compression is known
-// and copies its first `needed` bytes into `pixels`. Every round takes a
+// and copies its first `needed` bytes into the target. Every round takes a
 // 132-byte header from the stream, so the walk ends with the stream.
-bool ScanBlocks(IStream* stream, const std::string& bin, std::uint8_t* pixels, std::uint32_t needed) {
+bool ScanBlocks(IStream* stream, const std::string& bin, PreviewTarget& target, std::uint32_t needed) {
   std::uint8_t header[kBlockHeaderSize];
   for (;;) {
     if (ReadFully(stream, header, sizeof(header)) < sizeof(header)) return false;
@@ -106,9 +163,31 @@ bool ScanBlocks(IStream* stream, const std::string& bin, std::uint8_t* pixels, s
     const std::uint32_t rawSize = Load32(header + kRawSizeOffset);
     if (NameMatches(header, bin)) {
       if (rawSize == 0) return false;
-      if (compression == kCompressionStored)
-        return rawSize >= needed && CopyStoredPreview(stream, rawSize, pixels, needed);
-      if (compression == kCompressionZlib) return CopyZlibPreview(stream, storedSize, rawSize, pixels, needed);
+      if (compression == kCompressionZlib && target.rows != nullptr && target.rows->Begin(target.width, target.height)) {
+        if (!InflatePreviewRows(stream, storedSize, rawSize, needed, *target.rows)) return false;
+        target.rows->Finish();
+        return true;
+      }
+      // Stored blocks are read whole: in pieces the stream would see other
+      // reads.
+      if ((compression == kCompressionStored || compression == kCompressionZlib) && target.pixels != nullptr) {
+        if (compression == kCompressionStored)
+          return rawSize >= needed && CopyStoredPreview(stream, rawSize, target.pixels, needed);
+        return CopyZlibPreview(stream, storedSize, rawSize, target.pixels, needed);
+      }
+      if (compression == kCompressionStored || compression == kCompressionZlib) {
+        lumo::CImage32& image = target.image;
+        if (!image.Resize(target.width, target.height) || image.m_width != target.width ||
+            image.m_height != target.height)
+          return false;
+        lumo::ImageLock lock(&image);
+        if (image.m_pixels == nullptr) return false;
+        auto* pixels = reinterpret_cast<std::uint8_t*>(image.m_pixels);
+        if (compression == kCompressionStored)
+          return rawSize >= needed && CopyStoredPreview(stream, rawSize, pixels, needed);
+        return CopyZlibPreview(stream, storedSize, rawSize, pixels, needed);
+      }
+      // An unknown compression is passed over like any other block.
       // An unknown compression is passed over like any other block.
     }
     LARGE_INTEGER move;
@@ -117,7 +196,7 @@ bool ScanBlocks(IStream* stream, const std::string& bin, std::uint8_t* pixels, s
   }
 }
 
-bool ReadPreview(lumo::CImage32& image, IStream* stream) {
+bool ReadPreview(lumo::CImage32& image, IStream* stream, PictureRows* rows) {
   std::uint8_t magic[kMagicSize];
   if (ReadFully(stream, magic, sizeof(magic)) < sizeof(magic)) return false;
   if (std::memcmp(magic, kMagic, sizeof(magic)) != 0) return false;
@@ -144,22 +223,33 @@ bool ReadPreview(lumo::CImage32& image, IStream* stream) {
   std::vector<std::uint8_t>().swap(xml);
   if (preview.width < 1 || preview.width > kMaxPreviewSide || preview.height < 1 || preview.height > kMaxPreviewSide) return false;
 
-  // Without storage of the full size there is nowhere to copy to.
+  // Without storage of the full size there is nowhere to copy to. With rows
+  // offered, the image is sized when its block is found, unless the rows
+  // take that block.
+  const auto needed = static_cast<std::uint32_t>(preview.width) * static_cast<std::uint32_t>(preview.height) * 4u;
+  PreviewTarget target{image, rows, preview.width, preview.height, nullptr};
+  if (rows != nullptr) return ScanBlocks(stream, preview.bin, target, needed);
   if (!image.Resize(preview.width, preview.height) || image.m_width != preview.width || image.m_height != preview.height)
     return false;
   lumo::ImageLock lock(&image);
   if (image.m_pixels == nullptr) return false;
-  const auto needed = static_cast<std::uint32_t>(preview.width) * static_cast<std::uint32_t>(preview.height) * 4u;
-  return ScanBlocks(stream, preview.bin, reinterpret_cast<std::uint8_t*>(image.m_pixels), needed);
+  target.pixels = reinterpret_cast<std::uint8_t*>(image.m_pixels);
+  return ScanBlocks(stream, preview.bin, target, needed);
+}
+
+bool ReadDocument(lumo::CImage32& image, IStream* stream, PictureRows* rows) {
+  if (stream == nullptr) return false;
+  try {
+    return ReadPreview(image, stream, rows);
+  } catch (const std::bad_alloc&) {
+    return false;  // memory exhaustion means no preview; a bad number still propagates
+  }
 }
 
 }  // namespace
 
-bool ReadPackedDocument(lumo::CImage32& image, IStream* stream) {
-  if (stream == nullptr) return false;
-  try {
-    return ReadPreview(image, stream);
-  } catch (const std::bad_alloc&) {
-    return false;  // memory exhaustion means no preview; a bad number still propagates
-  }
+bool ReadPackedDocument(lumo::CImage32& image, IStream* stream) { return ReadDocument(image, stream, nullptr); }
+
+bool ReadPackedDocument(lumo::CImage32& image, IStream* stream, PictureRows& rows) {
+  return ReadDocument(image, stream, &rows);
 }

@@ -7,6 +7,7 @@
 
 #include "lumo/image.h"
 #include "platform/com.h"
+#include "thumb/picture_rows.h"
 
 // Reads the preview picture of a packed document from the stream's current
 // position into `image` (resized to the preview's width x height). True when
@@ -14,6 +15,11 @@
 // width or height text that is not a number raises boost::bad_lexical_cast:
 // the caller keeps it from crossing the COM boundary.
 bool ReadPackedDocument(lumo::CImage32& image, IStream* stream);
+// The same, offering a zlib-compressed preview's rows to `rows` (stored
+// previews are copied into `image` as above): when they take it, it is
+// inflated into them, finished when it inflates in full, and `image` is
+// left alone.
+bool ReadPackedDocument(lumo::CImage32& image, IStream* stream, PictureRows& rows);
 
 // One-shot zlib inflate (15-bit window, zlib header, Adler-32) of the whole
 // source into at most destinationSize bytes. True only when the stream ends

@@ -77,6 +77,17 @@ bool DecompressorPool::Decompress(const void* source, std::int32_t sourceSize, v
   return true;
 }
 
+DecompressorPool::Lease::~Lease() {
+  if (m_context == nullptr) return;
+  ZSTD_DCtx_reset(m_context, ZSTD_reset_session_and_parameters);
+  // A context that cannot be queued again stays in the list of all
+  // contexts and is freed with the pool.
+  try {
+    m_pool.Give(m_context);
+  } catch (...) {
+  }
+}
+
 std::size_t DecompressorPool::CreatedCount() {
   CsLock lock(&m_cs);
   return m_all.size();

@@ -23,6 +23,22 @@ class DecompressorPool {
   bool Decompress(const void* source, std::int32_t sourceSize, void* destination, std::int32_t destinationCapacity,
                   std::int32_t* written = nullptr);
 
+  // A context of the pool for a decompression driven by the caller (zstd's
+  // streaming calls), given back with its session and parameters reset
+  // when the lease ends; null when none could be made.
+  class Lease {
+   public:
+    explicit Lease(DecompressorPool& pool) : m_pool(pool), m_context(pool.Take()) {}
+    ~Lease();
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    ZSTD_DCtx_s* get() const { return m_context; }
+
+   private:
+    DecompressorPool& m_pool;
+    ZSTD_DCtx_s* m_context;
+  };
+
   // Contexts ever made, and those waiting in the queue.
   std::size_t CreatedCount();
   std::size_t IdleCount();

@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "formats/pxv/blob_rows.h"
 #include "formats/pxv/document_buffer.h"
 #include "formats/pxv/page_stream.h"
 #include "lumo/errors.h"
@@ -55,14 +56,31 @@ struct DirectTarget {
   }
 };
 
+// Where a blob that holds at least the whole picture may go row by row.
+// `taken` once the rows took it: then `length` counts the bytes they got.
+struct RowsTarget {
+  PictureRows* rows = nullptr;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::uint64_t size = 0;
+  bool taken = false;
+  bool wholeBlob = false;  // the rows cannot take it after all: read it again whole
+
+  bool Take(std::uint64_t length) {
+    taken = size <= length && rows->Begin(width, height);
+    return taken;
+  }
+};
+
 // The blob's decoding, on an open stream. False for anything unreadable.
 bool DecodeBlob(PageStream& stream, DecompressorPool& pool, std::uint8_t* kind, std::uint64_t* length,
-                HeapBytes* pixels, DirectTarget* direct) {
+                HeapBytes* pixels, DirectTarget* direct, RowsTarget* rows) {
   const std::uint64_t total = stream.Length();
   if (stream.Read(kind, 1) != 1) return false;
   if (*kind == kBlobStored) {
     *length = total - 1;
     if (*length > kInt32Max) return false;
+    if (rows != nullptr && rows->Take(*length)) return CopyStoredRows(stream, *length, *rows->rows);
     if (direct != nullptr && direct->size == *length) {
       if (unsigned char* memory = direct->Take())
         return static_cast<std::uint64_t>(stream.Read(memory, static_cast<std::int32_t>(*length))) == *length;
@@ -83,6 +101,20 @@ bool DecodeBlob(PageStream& stream, DecompressorPool& pool, std::uint8_t* kind, 
 
   const std::uint64_t compressedSize = total - 9;
   if (compressedSize > kInt32Max) return false;
+  // Where the declared length covers the picture, the frames go straight
+  // to the rows: as in one call, frames that decode to more than the
+  // declared length fail; fewer bytes than the picture are no picture.
+  if (rows != nullptr && declared <= kInt32Max && rows->Take(declared)) {
+    switch (DecodeZstdRows(stream, pool, declared, *rows->rows, length)) {
+      case ZstdRows::kDecoded:
+        return true;
+      case ZstdRows::kFailed:
+        return false;
+      case ZstdRows::kWholeBlob:
+        rows->wholeBlob = true;
+        return false;
+    }
+  }
   // From the large-block reserve: a host reading one document after another
   // reuses the pages instead of faulting fresh ones in each time.
   const auto size = static_cast<std::size_t>(compressedSize);
@@ -142,17 +174,24 @@ std::optional<std::uint64_t> ZstdOutputBound(const unsigned char* frames, std::s
 
 namespace {
 
-// ReadImageBlob, optionally decoding straight into `direct`.
+// ReadImageBlob, optionally decoding straight into `direct`, or into
+// `rows` where they take the blob.
 bool ReadImageBlobTo(DocumentContext& context, std::int64_t vidx, std::uint8_t* kind, std::uint64_t* length,
-                     unsigned char** pixels, DirectTarget* direct) {
+                     unsigned char** pixels, DirectTarget* direct, RowsTarget* rows) {
   std::string caught;
   try {
-    PageStream stream;
-    stream.Open(context.store.get(), vidx);
-    HeapBytes out;
-    const bool result = DecodeBlob(stream, context.pool, kind, length, &out, direct);
-    stream.Close();
-    *pixels = result ? out.release() : nullptr;
+    bool result = false;
+    // Twice only when the rows gave the blob back: then it is read whole.
+    for (RowsTarget* target = rows;; target = nullptr) {
+      PageStream stream;
+      stream.Open(context.store.get(), vidx);
+      HeapBytes out;
+      result = DecodeBlob(stream, context.pool, kind, length, &out, direct, target);
+      stream.Close();
+      *pixels = result ? out.release() : nullptr;
+      if (target == nullptr || !target->wholeBlob) break;
+      target->taken = false;
+    }
     return result;
   } catch (const lumo::PXVError& error) {
     caught = error.what();
@@ -167,10 +206,10 @@ bool ReadImageBlobTo(DocumentContext& context, std::int64_t vidx, std::uint8_t* 
 
 bool ReadImageBlob(DocumentContext& context, std::int64_t vidx, std::uint8_t* kind, std::uint64_t* length,
                    unsigned char** pixels) {
-  return ReadImageBlobTo(context, vidx, kind, length, pixels, nullptr);
+  return ReadImageBlobTo(context, vidx, kind, length, pixels, nullptr, nullptr);
 }
 
-bool ExtractThumbnail(lumo::CImage32& image, DocumentContext& context) {
+bool ExtractThumbnail(lumo::CImage32& image, DocumentContext& context, PictureRows* rows) {
   DocumentBuffer document;
   try {
     PageStream stream;
@@ -207,9 +246,16 @@ bool ExtractThumbnail(lumo::CImage32& image, DocumentContext& context) {
   std::uint64_t length = 0;
   unsigned char* raw = nullptr;
   DirectTarget* directTarget = !lumo::g_pagedMemory && bytes != 0 ? &direct : nullptr;
-  if (!ReadImageBlobTo(context, ref->vidx(), &kind, &length, &raw, directTarget))
+  RowsTarget offered{rows, static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), bytes};
+  RowsTarget* rowsTarget = rows != nullptr && sizesFit && bytes != 0 ? &offered : nullptr;
+  if (!ReadImageBlobTo(context, ref->vidx(), &kind, &length, &raw, directTarget, rowsTarget))
     return true;
   HeapBytes pixels(raw);
+  // The rows took a blob of at least the picture's bytes: it is theirs.
+  if (offered.taken) {
+    if (bytes <= length) rows->Finish();
+    return true;
+  }
 
   // The copy never reads past what the blob holds, and its size must fit the
   // 32-bit count; otherwise the blob is unreadable and the image untouched.

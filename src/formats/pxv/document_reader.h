@@ -11,6 +11,7 @@
 #include "formats/pxv/decompressor_pool.h"
 #include "formats/pxv/page_store.h"
 #include "lumo/image.h"
+#include "thumb/picture_rows.h"
 
 constexpr std::uint8_t kBlobStored = 0xFF;
 constexpr std::uint8_t kBlobZstd = 3;
@@ -24,8 +25,10 @@ struct DocumentContext {
 
 // Copies the stored thumbnail into `image`. False when the root record is
 // malformed (image untouched, no notice); true otherwise, with the picture in
-// `image` when the blob was readable.
-bool ExtractThumbnail(lumo::CImage32& image, DocumentContext& context);
+// `image` when the blob was readable. Given `rows`, a blob that holds the
+// whole picture is offered to them and, when they take it, decoded into them
+// instead (finished when readable; `image` is then left alone).
+bool ExtractThumbnail(lumo::CImage32& image, DocumentContext& context, PictureRows* rows = nullptr);
 
 // Reads and decodes the blob of page stream `vidx`. On success `pixels` is a
 // buffer (free with std::free) of which `length` bytes hold pixels. A

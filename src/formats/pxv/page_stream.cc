@@ -90,6 +90,32 @@ std::int64_t PageStream::DataPageVidx(std::int64_t d) const {
   return LoadI64(m_extensions[j / kExtensionDataEntries] + 8 * (j % kExtensionDataEntries + 1));
 }
 
+const unsigned char* PageStream::Here(std::uint64_t* inPage) {
+  const std::int64_t d = static_cast<std::int64_t>(m_position / kPageSize);
+  const std::uint64_t o = m_position % kPageSize;
+  const std::int64_t vidx = DataPageVidx(d);
+  // A table entry may hold -1 as well, so the cache is judged by its buffer.
+  if (m_cached == nullptr || vidx != m_cachedVidx) {
+    unsigned char* page = m_store->GetPage(vidx);
+    if (m_cached != nullptr) {
+      unsigned char* old = m_cached;
+      const std::int64_t oldVidx = m_cachedVidx;
+      m_cached = nullptr;
+      m_cachedVidx = kNoPage;
+      try {
+        m_store->ReleasePage(old, oldVidx);
+      } catch (...) {
+        m_store->ReleasePage(page, vidx);
+        throw;
+      }
+    }
+    m_cached = page;
+    m_cachedVidx = vidx;
+  }
+  *inPage = kPageSize - o;
+  return m_cached + o;
+}
+
 std::int32_t PageStream::Read(void* destination, std::int32_t count) {
   if (m_head == nullptr || count <= 0 || m_position >= m_length) return 0;
   const std::uint64_t n = std::min<std::uint64_t>(static_cast<std::uint64_t>(count), m_length - m_position);
@@ -101,32 +127,27 @@ std::int32_t PageStream::Read(void* destination, std::int32_t count) {
   }
   std::uint64_t done = 0;
   while (done < n) {
-    const std::int64_t d = static_cast<std::int64_t>(m_position / kPageSize);
-    const std::uint64_t o = m_position % kPageSize;
-    const std::int64_t vidx = DataPageVidx(d);
-    // A table entry may hold -1 as well, so the cache is judged by its buffer.
-    if (m_cached == nullptr || vidx != m_cachedVidx) {
-      unsigned char* page = m_store->GetPage(vidx);
-      if (m_cached != nullptr) {
-        unsigned char* old = m_cached;
-        const std::int64_t oldVidx = m_cachedVidx;
-        m_cached = nullptr;
-        m_cachedVidx = kNoPage;
-        try {
-          m_store->ReleasePage(old, oldVidx);
-        } catch (...) {
-          m_store->ReleasePage(page, vidx);
-          throw;
-        }
-      }
-      m_cached = page;
-      m_cachedVidx = vidx;
-    }
-    const std::uint64_t take = std::min<std::uint64_t>(kPageSize - o, n - done);
-    std::memcpy(out + done, m_cached + o, take);
+    std::uint64_t inPage = 0;
+    const unsigned char* here = Here(&inPage);
+    const std::uint64_t take = std::min<std::uint64_t>(inPage, n - done);
+    std::memcpy(out + done, here, take);
     done += take;
     m_position += take;
   }
+  return static_cast<std::int32_t>(n);
+}
+
+std::int32_t PageStream::Borrow(const unsigned char** data, std::int32_t count) {
+  if (m_head == nullptr || count <= 0 || m_position >= m_length) return 0;
+  std::uint64_t n = std::min<std::uint64_t>(static_cast<std::uint64_t>(count), m_length - m_position);
+  if (IsInline()) {
+    *data = m_head + 9 + m_position;
+  } else {
+    std::uint64_t inPage = 0;
+    *data = Here(&inPage);
+    n = std::min(n, inPage);
+  }
+  m_position += n;
   return static_cast<std::int32_t>(n);
 }
 

@@ -32,6 +32,10 @@ class PageStream {
   void Open(pagestore::ReadablePageStore* store, std::int64_t vidx);
   // Copies up to `count` bytes from the read position; 0 at the end.
   std::int32_t Read(void* destination, std::int32_t count);
+  // Up to `count` bytes from the read position without a copy: *data points
+  // into the page in hand and stays valid until the next Read, Borrow or
+  // Close. Fewer bytes than asked when the page ends first; 0 at the end.
+  std::int32_t Borrow(const unsigned char** data, std::int32_t count);
   // Releases the cached data page, the extension pages, then the head page.
   void Close();
 
@@ -44,6 +48,9 @@ class PageStream {
   std::int64_t DataPageVidx(std::int64_t d) const;
 
  private:
+  // The content at the read position, through the page cache, and how many
+  // bytes of it the page holds from there (for the paged kind).
+  const unsigned char* Here(std::uint64_t* inPage);
   [[noreturn]] void Fail(const std::string& what, std::uint64_t value) const;
 
   pagestore::ReadablePageStore* m_store = nullptr;

@@ -7,7 +7,9 @@
 #include "formats/pxv/page_store.h"
 #include "platform/gdi.h"
 
-bool ReadPxvDocument(lumo::CImage32& image, IStream* stream) {
+namespace {
+
+bool ReadDocument(lumo::CImage32& image, IStream* stream, PictureRows* rows) {
   // "pxv" and a version of at most 1, taken signed: 0x80..0xFF pass.
   unsigned char magic[4] = {};
   ULONG got = 0;
@@ -16,7 +18,7 @@ bool ReadPxvDocument(lumo::CImage32& image, IStream* stream) {
 
   try {
     DocumentContext context(pagestore::OpenPageStore(stream));
-    return ExtractThumbnail(image, context);
+    return ExtractThumbnail(image, context, rows);
   } catch (const std::runtime_error&) {
     // The store, the pool and every buffer are gone by now.
   }
@@ -24,4 +26,12 @@ bool ReadPxvDocument(lumo::CImage32& image, IStream* stream) {
   image.Resize(64, 64);
   image.FillChecker(image.m_width, image.m_height, lumo::kWhite, lumo::kCheckerGrey);
   return false;
+}
+
+}  // namespace
+
+bool ReadPxvDocument(lumo::CImage32& image, IStream* stream) { return ReadDocument(image, stream, nullptr); }
+
+bool ReadPxvDocument(lumo::CImage32& image, IStream* stream, PictureRows& rows) {
+  return ReadDocument(image, stream, &rows);
 }

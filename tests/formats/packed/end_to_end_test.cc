@@ -10,6 +10,7 @@
 #include "packed_test_util.h"
 #include "platform/shell.h"
 #include "platform/testing.h"
+#include "support/two_roads.h"
 #include "thumb/module_count.h"
 
 namespace kez::testing {
@@ -165,6 +166,71 @@ INSTANTIATE_TEST_SUITE_P(Documents, PackedNoThumbnail,
                                            NoThumbnailCase{"WidthOutOfRange", "1025", 0},
                                            NoThumbnailCase{"CheckerboardPlaceholder", "4", 0xA00000}),
                          [](const auto& info) { return std::string(info.param.label); });
+
+// The rows road (zlib previews inflated piece by piece into the resampler)
+// against the whole picture's, byte for byte.
+struct TwoRoadCase {
+  const char* name;
+  int width, height;
+  UINT cx;
+  void (*damage)(PackedDocument&);
+  bool zlib = true;
+};
+
+class BothRoads : public ::testing::TestWithParam<TwoRoadCase> {};
+
+TEST_P(BothRoads, GiveTheSameAnswerAndBytes) {
+  const TwoRoadCase c = GetParam();
+  const std::vector<std::uint32_t> pixels = PatternPixels(c.width, c.height, 9);
+  PackedDocument document = MakePackedPreviewDocument(c.width, c.height, pixels, c.zlib);
+  if (c.damage != nullptr) c.damage(document);
+  const std::vector<std::uint8_t> bytes = WritePackedDocument(document);
+  TestStream byRows(bytes), whole(bytes);
+  const RoadAnswer rows = ThumbnailByRows(ClassFactory::kPackedKind, &byRows, c.cx);
+  EXPECT_TRUE(rows == ThumbnailWhole(ClassFactory::kPackedKind, &whole, c.cx));
+  EXPECT_EQ(rows.hr, c.damage == nullptr ? S_OK : S_FALSE);
+}
+
+PackedBlock& Preview(PackedDocument& d) { return d.blocks.back(); }
+std::vector<std::uint8_t> Zlib(const PackedDocument& d) { return ZlibCompress(d.blocks.back().payload); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, BothRoads,
+    ::testing::Values(
+        TwoRoadCase{"zlib_1024_to_256", 1024, 1024, 256, nullptr},
+        TwoRoadCase{"zlib_portrait_to_97", 300, 500, 97, nullptr},
+        TwoRoadCase{"stored_read_whole", 300, 200, 128, nullptr, false},
+        TwoRoadCase{"zlib_cut_short", 300, 200, 128,
+                 [](PackedDocument& d) {
+                   Preview(d).stored = Zlib(d);
+                   Preview(d).stored->resize(Preview(d).stored->size() / 2);
+                   d.blocks.push_back(d.blocks.front());  // more blocks after: the stream goes on
+                 }},
+        TwoRoadCase{"stream_ends_inside_the_block", 300, 200, 128,
+                 [](PackedDocument& d) {
+                   const std::uint32_t full = static_cast<std::uint32_t>(Zlib(d).size());
+                   Preview(d).stored = Zlib(d);
+                   Preview(d).stored->resize(full - 100);
+                   Preview(d).storedSize = full;
+                 }},
+        TwoRoadCase{"zlib_corrupt", 300, 200, 128,
+                 [](PackedDocument& d) {
+                   Preview(d).stored = Zlib(d);
+                   (*Preview(d).stored)[Preview(d).stored->size() / 2] ^= 0x55;
+                 }},
+        TwoRoadCase{"zlib_raw_size_below_the_picture", 300, 200, 128,
+                 [](PackedDocument& d) { Preview(d).rawSize = 300 * 200 * 4 - 1; }},
+        TwoRoadCase{"zlib_inflates_past_raw_size", 300, 200, 128,
+                 [](PackedDocument& d) {
+                   Preview(d).payload.resize(Preview(d).payload.size() + 10, 7);
+                   Preview(d).rawSize = 300 * 200 * 4 + 9;
+                 }},
+        TwoRoadCase{"zlib_inflates_short_of_the_picture", 300, 200, 128,
+                 [](PackedDocument& d) {
+                   Preview(d).payload.resize(Preview(d).payload.size() - 4);
+                   Preview(d).rawSize = 300 * 200 * 4;
+                 }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace kez::testing

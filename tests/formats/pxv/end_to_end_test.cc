@@ -11,7 +11,10 @@
 #include "lumo/image.h"
 #include "platform/shell.h"
 #include "platform/testing.h"
+#include "dll/class_factory.h"
 #include "support/kez_writer.h"
+#include "support/picture.h"
+#include "support/two_roads.h"
 
 namespace {
 
@@ -116,6 +119,105 @@ INSTANTIATE_TEST_SUITE_P(Documents, EndToEnd,
                                            E2eCase{"exact_multiple_96", 48, 24, 96, true},
                                            E2eCase{"stat_claims_2_to_the_62_bytes", 4, 4, 96, true, 1ULL << 46}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The rows road against the whole picture's, byte for byte, good documents
+// and damaged ones alike.
+struct RoadCase {
+  const char* name;
+  int width, height;
+  UINT cx;
+  void (*tune)(KezOptions&, const KezPicture&);
+  void (*damage)(kez::testing::KezDocument&) = nullptr;
+  HRESULT expected = S_OK;
+};
+
+class BothRoads : public ::testing::TestWithParam<RoadCase> {};
+
+TEST_P(BothRoads, GiveTheSameAnswerAndBytes) {
+  const RoadCase c = GetParam();
+  platform::testing::EchoNotices(false);
+  KezPicture picture;
+  picture.width = c.width;
+  picture.height = c.height;
+  picture.pixels = kez::testing::PaintingLikePicture(c.width, c.height, 3, 2);
+  KezOptions options;
+  c.tune(options, picture);
+  kez::testing::KezDocument doc = kez::testing::BuildKez(picture, options);
+  if (c.damage != nullptr) c.damage(doc);
+  KezStream byRows(doc), whole(doc);
+  const kez::testing::RoadAnswer rows = kez::testing::ThumbnailByRows(ClassFactory::kPxvKind, &byRows, c.cx);
+  EXPECT_EQ(rows.hr, c.expected);
+  EXPECT_TRUE(rows == kez::testing::ThumbnailWhole(ClassFactory::kPxvKind, &whole, c.cx));
+  platform::testing::EchoNotices(true);
+}
+
+void Zstd(KezOptions& o, const KezPicture&) { o.blob = KezOptions::Blob::Zstd; }
+void Raw(KezOptions&, const KezPicture&) {}
+// The blob holds the picture, the root's ThumbRef a smaller one.
+void RawLonger(KezOptions& o, const KezPicture& p) {
+  o.rootContent = kez::testing::BuildRootRecord({true, p.width - 3, p.height / 2, 3, true, 3, 0});
+}
+void ZstdLonger(KezOptions& o, const KezPicture& p) {
+  Zstd(o, p);
+  RawLonger(o, p);
+}
+void RawShorter(KezOptions& o, const KezPicture& p) {
+  o.blobContent = kez::testing::RawBlob(p.Bytes());
+  o.blobContent->pop_back();
+}
+void ZstdShorter(KezOptions& o, const KezPicture& p) {
+  std::vector<std::uint8_t> part = p.Bytes();
+  part.resize(part.size() - 4);
+  o.blobContent = kez::testing::ZstdBlob(part, {}, p.Bytes().size());
+}
+void ZstdCorrupt(KezOptions& o, const KezPicture& p) {
+  o.blobContent = kez::testing::ZstdBlob(p.Bytes(), {});
+  (*o.blobContent)[o.blobContent->size() / 2] ^= 0x5A;
+}
+void ZstdChecksumWrong(KezOptions& o, const KezPicture& p) {
+  kez::testing::KezZstdOptions z;
+  z.checksum = true;
+  o.blobContent = kez::testing::ZstdBlob(p.Bytes(), z);
+  o.blobContent->back() ^= 1;
+}
+void ZstdCut(KezOptions& o, const KezPicture& p) {
+  o.blobContent = kez::testing::ZstdBlob(p.Bytes(), {});
+  o.blobContent->resize(o.blobContent->size() - 5);
+}
+void ZstdDeclaredShort(KezOptions& o, const KezPicture& p) {
+  o.blobContent = kez::testing::ZstdBlob(p.Bytes(), {}, p.Bytes().size() - 1);
+}
+void ZstdManyFramesNoSizes(KezOptions& o, const KezPicture& p) {
+  Zstd(o, p);
+  o.zstd.frames = 5;
+  o.zstd.declareSize = false;
+  o.zstd.checksum = true;
+}
+void ZstdWideWindow(KezOptions& o, const KezPicture& p) { o.blobContent = kez::testing::ZstdBlobWithWindow(p.Bytes(), 24); }
+void CutInBlob(kez::testing::KezDocument& d) { d.Truncate(d.PageOffset(d.blob.dataVidx.back()) + 1000); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, BothRoads,
+    ::testing::Values(RoadCase{"zstd_1024x768_to_256", 1024, 768, 256, Zstd},
+                      RoadCase{"raw_1024x768_to_256", 1024, 768, 256, Raw},
+                      RoadCase{"zstd_portrait_to_97", 300, 500, 97, Zstd},
+                      RoadCase{"raw_thin_strip", 1024, 16, 256, Raw},
+                      RoadCase{"zstd_enlarged_not_a_multiple", 30, 20, 256, Zstd},
+                      RoadCase{"raw_exact_multiple_point_sampled", 64, 32, 128, Raw},
+                      RoadCase{"zstd_to_one_pixel", 200, 100, 1, Zstd},
+                      RoadCase{"raw_blob_longer_than_picture", 200, 120, 64, RawLonger},
+                      RoadCase{"zstd_blob_longer_than_picture", 200, 120, 64, ZstdLonger},
+                      RoadCase{"raw_blob_shorter_than_picture", 200, 120, 64, RawShorter},
+                      RoadCase{"zstd_blob_shorter_than_picture", 200, 120, 64, ZstdShorter},
+                      RoadCase{"zstd_corrupt_frame", 200, 120, 64, ZstdCorrupt},
+                      RoadCase{"zstd_checksum_wrong", 200, 120, 64, ZstdChecksumWrong},
+                      RoadCase{"zstd_frame_cut_short", 200, 120, 64, ZstdCut},
+                      RoadCase{"zstd_decodes_past_declared_length", 200, 120, 64, ZstdDeclaredShort},
+                      RoadCase{"zstd_frames_without_sizes", 300, 200, 128, ZstdManyFramesNoSizes},
+                      RoadCase{"zstd_window_beyond_declared_length", 128, 128, 100, ZstdWideWindow},
+                      RoadCase{"file_ends_inside_the_blob", 300, 200, 128, Zstd, CutInBlob, S_FALSE},
+                      RoadCase{"raw_file_ends_inside_the_blob", 300, 200, 128, Raw, CutInBlob, S_FALSE}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EndToEndFailures, ThumbRefWithASideOfZeroGivesATransparentSquare) {
   // A one-column picture first leaves pixels in the pool's blocks of that size.

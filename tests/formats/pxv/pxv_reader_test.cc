@@ -12,6 +12,7 @@
 #include "platform/testing.h"
 #include "support/kez_writer.h"
 #include "support/test_stream.h"
+#include "support/two_roads.h"
 
 namespace {
 
@@ -72,6 +73,11 @@ class PxvReader : public ::testing::Test {
     KezStream stream(doc);
     return ReadPxvDocument(image, &stream);
   }
+  // The same, offering the rows (taken in small pieces).
+  static bool ReadRows(const KezDocument& doc, lumo::CImage32& image, kez::testing::RecordedRows& rows) {
+    KezStream stream(doc);
+    return ReadPxvDocument(image, &stream, rows);
+  }
 };
 
 // ------------------------------------------------------------ good documents
@@ -80,6 +86,7 @@ struct LayoutCase {
   const char* name;
   int width, height;
   void (*tune)(KezOptions&);
+  bool wholeBlob = false;  // the rows cannot take it: read whole after all
 };
 
 class Layouts : public PxvReader, public ::testing::WithParamInterface<LayoutCase> {};
@@ -95,6 +102,21 @@ TEST_P(Layouts, StoredPictureIsCopiedExactly) {
   EXPECT_EQ(image.m_height, picture.height);
   EXPECT_EQ(Pixels(image), picture.pixels);
   ExpectNoNotice();
+
+  // Offered rows, the same bytes go there (and whatever follows them), the
+  // image left alone; or, given back, into the image after all.
+  kez::testing::RecordedRows rows(777);
+  lumo::CImage32 untouched;
+  ASSERT_TRUE(ReadRows(doc, untouched, rows));
+  EXPECT_EQ(rows.begun, 1);
+  EXPECT_EQ(rows.finished, !GetParam().wholeBlob);
+  if (rows.finished) {
+    EXPECT_EQ(untouched.m_width, 1);
+    ASSERT_GE(rows.bytes.size(), picture.pixels.size() * 4);
+    EXPECT_EQ(std::memcmp(rows.bytes.data(), picture.pixels.data(), picture.pixels.size() * 4), 0);
+  } else {
+    EXPECT_EQ(Pixels(untouched), picture.pixels);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -140,7 +162,14 @@ INSTANTIATE_TEST_SUITE_P(
                      o.store.version0 = -1;
                      o.store.version1 = 2;
                    }},
-        LayoutCase{"no_other_root_fields", 33, 17, [](KezOptions& o) { o.root.fillOtherFields = false; }}),
+        LayoutCase{"no_other_root_fields", 33, 17, [](KezOptions& o) { o.root.fillOtherFields = false; }},
+        // What an encoder that does not know the size asks for at most.
+        LayoutCase{"zstd_window_of_8_MiB_for_64_KiB", 128, 128,
+                   [](KezOptions& o) { o.blobContent = kez::testing::ZstdBlobWithWindow(TestPicture(128, 128, 11).Bytes(), 23); }},
+        // A 16 MiB window (past what encoders choose) for 64 KiB.
+        LayoutCase{"zstd_window_beyond_the_declared_length", 128, 128,
+                   [](KezOptions& o) { o.blobContent = kez::testing::ZstdBlobWithWindow(TestPicture(128, 128, 11).Bytes(), 24); },
+                   true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------- the magic
@@ -286,6 +315,24 @@ TEST_P(ReaderStreamFaults, TakeTheErrorPath) {
   ExpectPlaceholder(image);
 }
 
+TEST_F(PxvReader, StreamEndingInsideTheBlobTakesTheErrorPathOnBothRoads) {
+  KezOptions options;
+  options.blob = KezOptions::Blob::Zstd;
+  const KezDocument whole = BuildKez(TestPicture(300, 200), options);
+  ASSERT_GE(whole.blob.dataVidx.size(), 2u);
+  for (const bool rowsOffered : {false, true}) {
+    KezDocument doc = whole;
+    doc.Truncate(doc.PageOffset(doc.blob.dataVidx[1]) + 65536 / 2);  // half of the blob's second data page
+    lumo::CImage32 image;
+    kez::testing::RecordedRows rows;
+    EXPECT_FALSE(rowsOffered ? ReadRows(doc, image, rows) : Read(doc, image));
+    EXPECT_FALSE(rows.finished);
+    ExpectPlaceholder(image);
+    ExpectOneNotice();
+    platform::testing::ResetNotices();
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Faults, ReaderStreamFaults,
                          ::testing::Values(ReaderStreamFault{"stat", [](KezStream& s) { s.failStat = E_FAIL; }},
                                            ReaderStreamFault{"seek", [](KezStream& s) { s.failSeek = E_FAIL; }}),
@@ -343,6 +390,12 @@ TEST_P(UnreadableBlobs, TrueAndImageUntouched) {
   Prefill(image);
   EXPECT_TRUE(Read(doc, image));
   ExpectUntouched(image);
+  ExpectNoNotice();
+  // Rows that took the blob are never finished with it.
+  kez::testing::RecordedRows rows;
+  EXPECT_TRUE(ReadRows(doc, image, rows));
+  ExpectUntouched(image);
+  EXPECT_FALSE(rows.finished);
   ExpectNoNotice();
 }
 
