@@ -85,7 +85,9 @@ inline HRESULT RoadFuzzOne(const std::uint8_t* data, std::size_t size) {
 
     HBITMAP bitmap = nullptr;
     WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+    const int notices = platform::testing::NoticeCount();
     hr = provider->GetThumbnail(cx, &bitmap, &alpha);
+    const int shown = platform::testing::NoticeCount() - notices;
     if (stream.RefCount() != 1) RoadFault("stream reference kept after GetThumbnail");
     if (hr == S_OK) {
       const auto dib = platform::testing::ReadDib(bitmap);
@@ -104,7 +106,8 @@ inline HRESULT RoadFuzzOne(const std::uint8_t* data, std::size_t size) {
     kez::testing::HostileStream sameStream(again.get(), plans);
     const kez::testing::RoadAnswer whole =
         kez::testing::ThumbnailWhole(pxv ? ClassFactory::kPxvKind : ClassFactory::kPackedKind, &sameStream, cx);
-    if (whole.hr != hr || whole.bits != bits) RoadFault("the rows road and the whole picture's differ");
+    if (whole.hr != hr || whole.bits != bits || whole.notices != shown)
+      RoadFault("the rows road and the whole picture's differ");
   } catch (...) {
     RoadFault("exception left the road");
   }

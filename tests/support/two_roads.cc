@@ -21,7 +21,9 @@ RoadAnswer Ask(IThumbnailProvider* provider, IStream* stream, UINT cx) {
   init->Release();
   HBITMAP bitmap = nullptr;
   WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+  const int notices = platform::testing::NoticeCount();
   answer.hr = provider->GetThumbnail(cx, &bitmap, &alpha);
+  answer.notices = platform::testing::NoticeCount() - notices;
   provider->Release();
   if (answer.hr != S_OK) return answer;
   if (const auto dib = platform::testing::ReadDib(bitmap)) answer.bits.assign(dib->bits, dib->bits + dib->size);

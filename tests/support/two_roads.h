@@ -16,6 +16,7 @@ namespace kez::testing {
 struct RoadAnswer {
   HRESULT hr = E_UNEXPECTED;
   std::vector<std::uint8_t> bits;  // the DIB's bytes when hr is S_OK
+  int notices = 0;                 // the reader's error notices shown
   bool operator==(const RoadAnswer&) const = default;
 };
 

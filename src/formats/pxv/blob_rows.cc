@@ -5,10 +5,16 @@
 
 #include <algorithm>
 #include <limits>
+#include <new>
+#include <optional>
+#include <vector>
+
+#include "formats/pxv/document_reader.h"
 
 namespace {
 
 constexpr std::int32_t kAllOfPage = std::numeric_limits<std::int32_t>::max();
+constexpr std::size_t kFrameHeaderMax = 18;  // zstd's frame header at its longest
 
 // The window a frame may ask for here: what encoders choose for pictures
 // of unknown size (8 MiB at the most at any level), or more where the
@@ -37,43 +43,119 @@ bool CopyStoredRows(PageStream& stream, std::uint64_t length, PictureRows& rows)
   return true;
 }
 
+namespace {
+
+// The rest of the stream read and dropped, as reading the blob whole would
+// read it: a page that cannot be read fails here just the same.
+ZstdRows Failed(PageStream& stream) {
+  const unsigned char* piece = nullptr;
+  while (stream.Borrow(&piece, kAllOfPage) > 0) {
+  }
+  return ZstdRows::kFailed;
+}
+
+// Writes `size` bytes into rows.
+void ToRows(const unsigned char* bytes, std::size_t size, PictureRows& rows) {
+  while (size > 0) {
+    std::size_t room = 0;
+    unsigned char* space = rows.Space(&room);
+    const std::size_t n = std::min(room, size);
+    std::copy(bytes, bytes + n, space);
+    rows.Wrote(n);
+    bytes += n;
+    size -= n;
+  }
+}
+
+// A frame whose window is larger than a stream keeps: it and the frames
+// after it (`head`, the frame's first bytes already taken, then the rest of
+// `piece` and of the stream) are read and decoded whole, as the whole blob
+// would be, within what is left of the declared length.
+ZstdRows DecodeRestWhole(PageStream& stream, DecompressorPool& pool, std::uint64_t declared, const unsigned char* head,
+                         std::size_t headSize, const unsigned char* piece, std::size_t pieceSize, PictureRows& rows,
+                         std::uint64_t* produced) {
+  const std::uint64_t size = headSize + pieceSize + (stream.Length() - stream.Position());
+  std::vector<unsigned char> rest, out;
+  try {
+    rest.resize(static_cast<std::size_t>(size));
+  } catch (const std::bad_alloc&) {
+    return Failed(stream);  // as the whole blob's buffer would have
+  }
+  std::copy(head, head + headSize, rest.data());
+  std::copy(piece, piece + pieceSize, rest.data() + headSize);
+  const auto tail = static_cast<std::int32_t>(size - headSize - pieceSize);
+  if (stream.Read(rest.data() + headSize + pieceSize, tail) != tail) return ZstdRows::kFailed;
+  const std::optional<std::uint64_t> bound = ZstdOutputBound(rest.data(), rest.size());
+  if (!bound) return ZstdRows::kFailed;
+  const std::uint64_t capacity = std::min(declared - *produced, *bound);
+  try {
+    out.resize(static_cast<std::size_t>(capacity));
+  } catch (const std::bad_alloc&) {
+    return ZstdRows::kFailed;
+  }
+  std::int32_t written = 0;
+  if (!pool.Decompress(rest.data(), static_cast<std::int32_t>(rest.size()), out.data(),
+                       static_cast<std::int32_t>(capacity), &written))
+    return ZstdRows::kFailed;
+  ToRows(out.data(), static_cast<std::size_t>(written), rows);
+  *produced += static_cast<std::uint64_t>(written);
+  return ZstdRows::kDecoded;
+}
+
+}  // namespace
+
 ZstdRows DecodeZstdRows(PageStream& stream, DecompressorPool& pool, std::uint64_t declared, PictureRows& rows,
                         std::uint64_t* produced) {
   *produced = 0;
-  DecompressorPool::Lease lease(pool);
-  ZSTD_DCtx* context = lease.get();
-  if (context == nullptr) return ZstdRows::kFailed;
   const std::uint64_t compressed = stream.Length() - stream.Position();
-  if (ZSTD_isError(ZSTD_DCtx_setParameter(context, ZSTD_d_windowLogMax, WindowLogMax(declared, compressed))))
-    return ZstdRows::kFailed;
-  // No frames at all decode to nothing, as in one call.
-  bool betweenFrames = true;
-  for (;;) {
-    const unsigned char* piece = nullptr;
-    const std::int32_t n = stream.Borrow(&piece, kAllOfPage);
-    if (n == 0) break;
-    ZSTD_inBuffer in{piece, static_cast<std::size_t>(n), 0};
-    bool full = false;
-    // Until the piece is taken and, within a frame, all it made is out. At
-    // a frame's end nothing is asked again: with no input zstd would start
-    // on a next frame.
-    do {
-      std::size_t room = 0;
-      unsigned char* space = rows.Space(&room);
-      // One byte past the declared length is enough to see a blob that
-      // decodes to more.
-      ZSTD_outBuffer out{space, std::min<std::uint64_t>(room, declared - *produced + 1), 0};
-      const std::size_t hint = ZSTD_decompressStream(context, &out, &in);
-      if (ZSTD_isError(hint)) {
-        return ZSTD_getErrorCode(hint) == ZSTD_error_frameParameter_windowTooLarge ? ZstdRows::kWholeBlob
-                                                                                   : ZstdRows::kFailed;
-      }
-      rows.Wrote(out.pos);
-      *produced += out.pos;
-      if (*produced > declared) return ZstdRows::kFailed;
-      betweenFrames = hint == 0;
-      full = out.pos == out.size;
-    } while (in.pos < in.size || (full && !betweenFrames));
+  {
+    DecompressorPool::Lease lease(pool);
+    ZSTD_DCtx* context = lease.get();
+    if (context == nullptr ||
+        ZSTD_isError(ZSTD_DCtx_setParameter(context, ZSTD_d_windowLogMax, WindowLogMax(declared, compressed))))
+      return Failed(stream);
+    // The current frame's bytes taken so far, while they may still be its
+    // header: zstd refuses a window before it takes anything else.
+    unsigned char head[kFrameHeaderMax];
+    std::size_t frameTaken = 0;
+    // No frames at all decode to nothing, as in one call.
+    bool betweenFrames = true;
+    for (;;) {
+      const unsigned char* piece = nullptr;
+      const std::int32_t n = stream.Borrow(&piece, kAllOfPage);
+      if (n == 0) return betweenFrames ? ZstdRows::kDecoded : ZstdRows::kFailed;
+      ZSTD_inBuffer in{piece, static_cast<std::size_t>(n), 0};
+      bool full = false;
+      // Until the piece is taken and, within a frame, all it made is out. At
+      // a frame's end nothing is asked again: with no input zstd would start
+      // on a next frame.
+      do {
+        std::size_t room = 0;
+        unsigned char* space = rows.Space(&room);
+        // One byte past the declared length is enough to see a blob that
+        // decodes to more.
+        ZSTD_outBuffer out{space, std::min<std::uint64_t>(room, declared - *produced + 1), 0};
+        const std::size_t from = in.pos;
+        const std::size_t hint = ZSTD_decompressStream(context, &out, &in);
+        if (ZSTD_isError(hint)) {
+          // (A failed call moves nothing: the piece goes on where it stood.)
+          if (ZSTD_getErrorCode(hint) != ZSTD_error_frameParameter_windowTooLarge || frameTaken > sizeof head)
+            return Failed(stream);
+          lease.Release();
+          return DecodeRestWhole(stream, pool, declared, head, frameTaken, piece + in.pos, in.size - in.pos, rows,
+                                 produced);
+        }
+        const std::size_t taken = in.pos - from;
+        if (frameTaken < sizeof head)
+          std::copy(piece + from, piece + from + std::min(taken, sizeof head - frameTaken), head + frameTaken);
+        frameTaken += taken;
+        rows.Wrote(out.pos);
+        *produced += out.pos;
+        if (*produced > declared) return Failed(stream);
+        betweenFrames = hint == 0;
+        if (betweenFrames) frameTaken = 0;
+        full = out.pos == out.size;
+      } while (in.pos < in.size || (full && !betweenFrames));
+    }
   }
-  return betweenFrames ? ZstdRows::kDecoded : ZstdRows::kFailed;
 }

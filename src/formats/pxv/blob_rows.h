@@ -15,13 +15,13 @@
 bool CopyStoredRows(PageStream& stream, std::uint64_t length, PictureRows& rows);
 
 enum class ZstdRows {
-  kDecoded,    // every frame decoded; *produced bytes went to rows
-  kFailed,     // malformed, corrupt, cut short, or more than `declared` bytes
-  kWholeBlob,  // a frame's window is larger than this way keeps: decode the
-               // blob whole instead
+  kDecoded,  // every frame decoded; *produced bytes went to rows
+  kFailed,   // malformed, corrupt, cut short, or more than `declared` bytes
 };
 
 // Decodes the zstd frames that fill the rest of the stream into rows, at
-// most `declared` bytes (which must fit 31 bits).
+// most `declared` bytes (which must fit 31 bits). A frame whose window is
+// larger than the output can be is decoded whole, with the frames after it,
+// from where the stream stands.
 ZstdRows DecodeZstdRows(PageStream& stream, DecompressorPool& pool, std::uint64_t declared, PictureRows& rows,
                         std::uint64_t* produced);

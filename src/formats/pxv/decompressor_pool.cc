@@ -77,13 +77,17 @@ bool DecompressorPool::Decompress(const void* source, std::int32_t sourceSize, v
   return true;
 }
 
-DecompressorPool::Lease::~Lease() {
+DecompressorPool::Lease::~Lease() { Release(); }
+
+void DecompressorPool::Lease::Release() {
   if (m_context == nullptr) return;
-  ZSTD_DCtx_reset(m_context, ZSTD_reset_session_and_parameters);
+  ZSTD_DCtx_s* const context = m_context;
+  m_context = nullptr;
+  ZSTD_DCtx_reset(context, ZSTD_reset_session_and_parameters);
   // A context that cannot be queued again stays in the list of all
   // contexts and is freed with the pool.
   try {
-    m_pool.Give(m_context);
+    m_pool.Give(context);
   } catch (...) {
   }
 }

@@ -33,6 +33,8 @@ class DecompressorPool {
     Lease(const Lease&) = delete;
     Lease& operator=(const Lease&) = delete;
     ZSTD_DCtx_s* get() const { return m_context; }
+    // Gives the context back before the lease ends (get() is null then).
+    void Release();
 
    private:
     DecompressorPool& m_pool;

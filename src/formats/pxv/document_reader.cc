@@ -64,7 +64,6 @@ struct RowsTarget {
   std::int32_t height = 0;
   std::uint64_t size = 0;
   bool taken = false;
-  bool wholeBlob = false;  // the rows cannot take it after all: read it again whole
 
   bool Take(std::uint64_t length) {
     taken = size <= length && rows->Begin(width, height);
@@ -101,20 +100,13 @@ bool DecodeBlob(PageStream& stream, DecompressorPool& pool, std::uint8_t* kind, 
 
   const std::uint64_t compressedSize = total - 9;
   if (compressedSize > kInt32Max) return false;
-  // Where the declared length covers the picture, the frames go straight
-  // to the rows: as in one call, frames that decode to more than the
-  // declared length fail; fewer bytes than the picture are no picture.
-  if (rows != nullptr && declared <= kInt32Max && rows->Take(declared)) {
-    switch (DecodeZstdRows(stream, pool, declared, *rows->rows, length)) {
-      case ZstdRows::kDecoded:
-        return true;
-      case ZstdRows::kFailed:
-        return false;
-      case ZstdRows::kWholeBlob:
-        rows->wholeBlob = true;
-        return false;
-    }
-  }
+  // Where the declared length and the frames' size can cover the picture,
+  // the frames go straight to the rows: as in one call, frames that decode
+  // to more than the declared length fail; fewer bytes than the picture are
+  // no picture.
+  if (rows != nullptr && declared <= kInt32Max && (compressedSize / 3 + 1) * kZstdBlockMax >= rows->size &&
+      rows->Take(declared))
+    return DecodeZstdRows(stream, pool, declared, *rows->rows, length) == ZstdRows::kDecoded;
   // From the large-block reserve: a host reading one document after another
   // reuses the pages instead of faulting fresh ones in each time.
   const auto size = static_cast<std::size_t>(compressedSize);
@@ -180,18 +172,12 @@ bool ReadImageBlobTo(DocumentContext& context, std::int64_t vidx, std::uint8_t* 
                      unsigned char** pixels, DirectTarget* direct, RowsTarget* rows) {
   std::string caught;
   try {
-    bool result = false;
-    // Twice only when the rows gave the blob back: then it is read whole.
-    for (RowsTarget* target = rows;; target = nullptr) {
-      PageStream stream;
-      stream.Open(context.store.get(), vidx);
-      HeapBytes out;
-      result = DecodeBlob(stream, context.pool, kind, length, &out, direct, target);
-      stream.Close();
-      *pixels = result ? out.release() : nullptr;
-      if (target == nullptr || !target->wholeBlob) break;
-      target->taken = false;
-    }
+    PageStream stream;
+    stream.Open(context.store.get(), vidx);
+    HeapBytes out;
+    const bool result = DecodeBlob(stream, context.pool, kind, length, &out, direct, rows);
+    stream.Close();
+    *pixels = result ? out.release() : nullptr;
     return result;
   } catch (const lumo::PXVError& error) {
     caught = error.what();

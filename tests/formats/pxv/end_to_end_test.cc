@@ -195,6 +195,14 @@ void ZstdManyFramesNoSizes(KezOptions& o, const KezPicture& p) {
 }
 void ZstdWideWindow(KezOptions& o, const KezPicture& p) { o.blobContent = kez::testing::ZstdBlobWithWindow(p.Bytes(), 24); }
 void CutInBlob(kez::testing::KezDocument& d) { d.Truncate(d.PageOffset(d.blob.dataVidx.back()) + 1000); }
+// Not zstd at all, the file cut in its last page: the page that cannot be
+// read is still found.
+void ZstdGarbage(KezOptions& o, const KezPicture& p) {
+  o.blobContent = kez::testing::ZstdBlob(p.Bytes(), {});
+  o.blobContent->resize(9);  // the kind and the length
+  o.blobContent->resize(300000, 0x5A);
+  o.store.shuffle = false;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Documents, BothRoads,
@@ -216,7 +224,10 @@ INSTANTIATE_TEST_SUITE_P(
                       RoadCase{"zstd_frames_without_sizes", 300, 200, 128, ZstdManyFramesNoSizes},
                       RoadCase{"zstd_window_beyond_declared_length", 128, 128, 100, ZstdWideWindow},
                       RoadCase{"file_ends_inside_the_blob", 300, 200, 128, Zstd, CutInBlob, S_FALSE},
-                      RoadCase{"raw_file_ends_inside_the_blob", 300, 200, 128, Raw, CutInBlob, S_FALSE}),
+                      RoadCase{"raw_file_ends_inside_the_blob", 300, 200, 128, Raw, CutInBlob, S_FALSE},
+                      RoadCase{"zstd_garbage_and_file_ends_inside", 300, 200, 128, ZstdGarbage, CutInBlob, S_FALSE},
+                      RoadCase{"zstd_wide_window_and_file_ends_inside", 300, 200, 128, ZstdWideWindow, CutInBlob,
+                               S_FALSE}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EndToEndFailures, ThumbRefWithASideOfZeroGivesATransparentSquare) {
