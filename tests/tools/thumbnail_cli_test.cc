@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -117,8 +118,10 @@ Bytes PackedBytes(const kez::testing::KezPicture& picture, bool zlib) {
 class ThumbnailCli : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_dir = fs::temp_directory_path() / ("kezthumb_cli_" + std::to_string(getpid()) + "_" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    // A parameterised test's name has a slash: one folder, not a folder in another that stays behind.
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    m_dir = fs::temp_directory_path() / ("kezthumb_cli_" + std::to_string(getpid()) + "_" + name);
     fs::remove_all(m_dir);
     fs::create_directories(m_dir);
   }
