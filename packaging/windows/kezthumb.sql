@@ -8,9 +8,9 @@
 UPDATE `File` SET `Version` = '${FILE_VERSION}', `Language` = '1033'
 DELETE FROM `MsiFileHash` WHERE `File_` = 'kezthumb.dll'
 DELETE FROM `MsiFileHash` WHERE `File_` = 'kezthumb.exe'
-# Plain type 51: wixl adds the no-impersonation flag, which is for deferred
-# actions and would need elevation.
-UPDATE `CustomAction` SET `Type` = 51 WHERE `Action` = 'SetInstallLocation'
+# Plain type 51 (each custom action sets a property): wixl adds the
+# no-impersonation flag, which is for deferred actions and would need elevation.
+UPDATE `CustomAction` SET `Type` = 51
 # The build's folder: its long name, and an 8.3 one for the volumes that want it.
 UPDATE `Directory` SET `DefaultDir` = '${BUILD_SHORT}|${BUILD}' WHERE `Directory` = 'BUILDDIR'
 

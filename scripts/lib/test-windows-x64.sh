@@ -185,6 +185,9 @@ reg_text() {  # reg_text KEY: the key and everything below it as text, or nothin
   timeout 60 wine reg export "$1" "$(winpath "$file")" /y >/dev/null 2>&1 || return 0
   iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r'
 }
+reg_value() {  # reg_value KEY NAME: that string value, or nothing
+  timeout 60 wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_SZ *//p"
+}
 property() { msiinfo export "$1" Property | awk -v p="$2" '$1 == p { print $2 }' | tr -d '\r'; }
 build_folder() { msiinfo export "$1" Directory | awk -F'\t' '$1 == "BUILDDIR" { sub(/.*\|/, "", $3); print $3 }' | tr -d '\r'; }
 programs() { (cd "$installed" 2>/dev/null && find . -type f | sort | cut -c3- | xargs); }
@@ -192,9 +195,8 @@ products() {  # products MSI: that package's product alone, per user, as Windows
   client 30 products "$upgrade_code" "$(property "$1" ProductCode)" "$(property "$1" ProductVersion)" \
     "$installed_win\\$(build_folder "$1")\\"
 }
-# wine exits with the low byte of the installer's code: 1603 (a launch
-# condition) is 67, 1633 (another processor's package) is 97.
-failed_install=67
+# wine exits with the low byte of the installer's code: 1633 (another
+# processor's package) is 97.
 other_processor=97
 
 # The validation rules of a per-user package, on both packages; and each rule
@@ -244,15 +246,13 @@ check "installer: ALLUSERS=1 refused, with the package's message" client 120 ref
 check "installer: nothing installed by the refused package" client 30 products "$upgrade_code"
 
 # On a PC whose system records an ARM64 processor the x64 package is refused,
-# naming the ARM64 one (the message is the package's; /qn shows none).
+# naming the ARM64 one.
 environment='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
 reg_quiet add "$environment" /v PROCESSOR_ARCHITECTURE /d ARM64 /f
-msiexec $failed_install /i "$(winpath "$old_msi")"
+check "installer: refused on ARM64, with the package's message" client 120 refused "$(winpath "$old_msi")" "" \
+  "This package is for x64 PCs, and this one has an ARM64 processor: install kezthumb-$version-arm64.msi instead."
 reg_quiet add "$environment" /v PROCESSOR_ARCHITECTURE /d AMD64 /f
-check "installer: nothing installed on ARM64" test ! -e "$installed/kezthumb.dll"
-check "installer: the x64 package's message on ARM64" grep -qxF 'Installed OR NOT (NATIVEPROCESSOR ~= "ARM64")'$'\t'\
-"This package is for x64 PCs, and this one has an ARM64 processor: install kezthumb-$version-arm64.msi instead." \
-  <(msiinfo export "$old_msi" LaunchCondition | tr -d '\r')
+check "installer: no files on ARM64" test -z "$(programs)"
 msiexec 0 /i "$(winpath "$old_msi")"
 check "installer: the DLL and kezthumb.exe in $installed_win\\$old" \
   test "$(programs)" = "$old/kezthumb.dll $old/kezthumb.exe"
@@ -274,6 +274,12 @@ msiexec 0 /i "$(winpath "$rebuild_msi")"
 check "rebuild: its product alone" products "$rebuild_msi"
 check "rebuild: one copy of the programs, in $rebuilt" test "$(programs)" = "$rebuilt/kezthumb.dll $rebuilt/kezthumb.exe"
 check "rebuild: registry entries" client 30 registry user .kez present "$installed_win\\$rebuilt\\kezthumb.dll"
+# A repair, as "Apps & features" offers it: never refused, and what the next
+# installation cleans up stays the build before (never the build's own files).
+msiexec 0 /i "$(winpath "$rebuild_msi")" REINSTALL=ALL REINSTALLMODE=omus
+check "repair: the programs in $rebuilt" test "$(programs)" = "$rebuilt/kezthumb.dll $rebuilt/kezthumb.exe"
+check "repair: $old still the build to clean up" \
+  test "$(reg_value 'HKCU\Software\kezthumb' Previous)" = "$installed_win\\$old\\"
 
 # A newer version while a host, as Explorer does, keeps the rebuild's DLL
 # loaded from before the upgrade until after it.
@@ -301,7 +307,8 @@ sed 's/^/   /' "$work/host.out"
 check "upgrade: the first host kept its DLL and served from it again after the upgrade" grep -qx "exit 0" "$work/host.out"
 reg_quiet delete "HKLM\\$class_key" /f
 
-msiexec $failed_install /i "$(winpath "$old_msi")"
+check "downgrade: refused, with the package's message" client 120 refused "$(winpath "$old_msi")" "" \
+  "A newer version of kezthumb is already installed."
 # Removing it is never refused, on ARM64 neither.
 reg_quiet add "$environment" /v PROCESSOR_ARCHITECTURE /d ARM64 /f
 msiexec 0 /x "$(winpath "$new_msi")"
