@@ -77,6 +77,9 @@ class|ok      class: HKEY_LOCAL_MACHINE\Software\Classes\CLSID\{09533617-4B9F-4F
 class-user|ok      class: HKEY_CURRENT_USER\Software\Classes\CLSID\{09533617-4B9F-4F3C-8643-8A14BF00759D}
 dll|ok      DLL: C:\Program Files\KezThumb\kezthumb.dll
 dll-missing|problem DLL: C:\Program Files\KezThumb\kezthumb.dll does not exist: moved or deleted (install kezthumb again)
+dll-folder|problem DLL: C:\Program Files\KezThumb\kezthumb.dll is a folder, not a DLL (install kezthumb again)
+dll-unreadable|ok      DLL: Z:\proc\self\mem
+arch-unreadable|unsure  architecture: Z:\proc\self\mem cannot be read (Not ready): its processor cannot be told
 model|ok      threading model: Apartment
 arch|ok      architecture: the DLL is for x64, as this PC is
 arch-arm64|problem architecture: the DLL is for ARM64, this PC is x64: Explorer cannot load it; install kezthumb-@version-x64.msi instead
@@ -126,6 +129,9 @@ report "another program's handler" 1 "" handler-other class dll model arch loads
 regsvr32 0 /s "$dllwin"
 mv "$dll_file" "$dll_file.away"
 report "the DLL missing" 1 "" handler class dll-missing model load-fails settings
+mkdir "$dll_file"
+report "a folder where the DLL was" 1 "" handler class dll-folder model load-fails settings
+rmdir "$dll_file"
 if [ -f build/windows-arm64/src/dll/kezthumb.dll ]; then
   cp build/windows-arm64/src/dll/kezthumb.dll "$dll_file"
   report "the ARM64 DLL" 1 "" handler class dll model arch-arm64 load-fails settings
@@ -133,6 +139,11 @@ else
   echo "   the ARM64 DLL is missing (scripts/build-windows arm64): its state is not checked"
 fi
 mv -f "$dll_file.away" "$dll_file"
+# A file that is there but fails to read (Linux's memory file).
+reg_quiet add 'HKLM\Software\Classes\CLSID\{09533617-4B9F-4F3C-8643-8A14BF00759D}\InprocServer32' /ve \
+  /d 'Z:\proc\self\mem' /f
+report "a DLL that cannot be read" 1 "" handler class dll-unreadable model arch-unreadable load-fails settings
+regsvr32 0 /s "$dllwin"
 # Registered under the machine's ProgID for ".kez", which the user's ".kez"
 # overrides since.
 regsvr32 0 /u /s "$dllwin"

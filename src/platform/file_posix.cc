@@ -72,6 +72,9 @@ DWORD FromErrno(int error) {
       return ERROR_DISK_FULL;
     case ENOMEM:
       return ERROR_NOT_ENOUGH_MEMORY;
+    case EMFILE:
+    case ENFILE:
+      return ERROR_TOO_MANY_OPEN_FILES;
     default:
       return ERROR_INVALID_PARAMETER;
   }
@@ -103,13 +106,13 @@ FileTable& Files() {
 
 // The user's private folder below /tmp, or "" with the last error set. The
 // name is the same for all of the user's processes; when something else has
-// it (another user's folder, a link, a folder open to others), the call
-// gets a fresh private folder, left behind empty at exit.
+// it (another user's folder, a link, a folder open to others or closed to
+// its owner), the call gets a fresh private folder, left behind empty at exit.
 std::string PrivateFolder() {
   std::string dir = "/tmp/lumo-" + std::to_string(geteuid());
   struct stat info;
   if ((mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) && lstat(dir.c_str(), &info) == 0 &&
-      S_ISDIR(info.st_mode) && info.st_uid == geteuid() && (info.st_mode & 077) == 0)
+      S_ISDIR(info.st_mode) && info.st_uid == geteuid() && (info.st_mode & 0777) == 0700)
     return dir;
   dir += "-XXXXXX";
   if (mkdtemp(dir.data()) != nullptr) return dir;
@@ -178,10 +181,12 @@ BOOL FindClose(HANDLE find) {
 
 // The file is unlinked under its lock, and only while the name still names
 // it: a process that finds it gone and makes the file anew holds the new one.
-// A link, or a file that cannot be opened to lock, is held by no handle here.
+// A link, or a file that cannot be opened to lock, is held by no handle here;
+// but one that is not opened for want of descriptors or memory may be.
 BOOL DeleteFileW(LPCWSTR name) {
   const std::string path = Path(name);
   const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOMEM)) return Fail(FromErrno(errno));
   struct stat locked, named;
   const bool held = fd >= 0 && (flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &locked) != 0 ||
                                 lstat(path.c_str(), &named) != 0 || locked.st_dev != named.st_dev ||

@@ -176,6 +176,21 @@ bool Opens(const fs::path& name) {
   return file != INVALID_HANDLE_VALUE;
 }
 
+#ifndef _WIN32
+// `call` with the descriptor table full, as in a host at its open-file limit.
+bool WithoutDescriptors(const std::function<bool()>& call) {
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  const rlimit none{0, limit.rlim_max};
+  setrlimit(RLIMIT_NOFILE, &none);
+  const bool result = call();
+  const DWORD error = GetLastError();
+  setrlimit(RLIMIT_NOFILE, &limit);
+  SetLastError(error);
+  return result;
+}
+#endif
+
 // What the swap file's calls refuse on Windows, the stand-ins refuse as well
 // (this binary runs on both).
 TEST(PagedFileCalls, RefuseWhatWindowsRefuses) {
@@ -216,6 +231,13 @@ TEST(PagedFileCalls, RefuseWhatWindowsRefuses) {
 #ifndef _WIN32
       {"opening a link", [&] { return Opens(folder / "link.dat"); }, ERROR_ACCESS_DENIED},
       {"opening a second name", [&] { return Opens(folder / "second-name.dat"); }, ERROR_ACCESS_DENIED},
+      {"opening with no descriptor to spare",
+       [&] { return WithoutDescriptors([&] { return Opens(folder / "spare.dat"); }); }, ERROR_TOO_MANY_OPEN_FILES},
+      // Not knowing whether a handle holds it, the file is kept (the last
+      // deletion below finds it).
+      {"deleting with no descriptor to spare",
+       [&] { return WithoutDescriptors([&] { return DeleteFileW(path.c_str()) != FALSE; }); },
+       ERROR_TOO_MANY_OPEN_FILES},
 #endif
       {"a view off the 64 KiB grain", [&] { return mapAt(4096, 4096); }, ERROR_MAPPED_ALIGNMENT},
       {"a view past the mapping", [&] { return mapAt(3 * pa::kPageBytes, 2 * pa::kPageBytes); }, ERROR_ACCESS_DENIED},
@@ -257,21 +279,32 @@ TEST(PagedFileCalls, TakeNothingOfAnotherUsers) {
   EXPECT_FALSE(Opens(planted));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 
-  // The other user's private folder, made first by this one: it gets another.
+  // The private folder's name taken by another user's folder, or by the
+  // user's own that it cannot write to or that others can enter: it gets a
+  // fresh one.
   const std::string taken = "/tmp/lumo-" + std::to_string(kOther), tmpdir = std::getenv("TMPDIR");
-  fs::create_directory(taken);
-  unsetenv("TMPDIR");
-  ASSERT_EQ(seteuid(kOther), 0);
-  WCHAR buffer[MAX_PATH];
-  const fs::path folder(std::wstring(buffer, GetTempPathW(MAX_PATH, buffer)));
-  ASSERT_EQ(seteuid(0), 0);
-  setenv("TMPDIR", tmpdir.c_str(), 1);
-  fs::remove(taken);
-  struct stat info {};
-  EXPECT_TRUE(folder.string().starts_with(taken + "-") && lstat(folder.c_str(), &info) == 0 &&
-              info.st_uid == kOther && info.st_mode == (S_IFDIR | 0700))
-      << folder;
-  if (folder.string().starts_with(taken + "-")) fs::remove(folder);
+  const struct {
+    uid_t owner;
+    fs::perms mode;
+  } takers[] = {{0, fs::perms::owner_all}, {kOther, fs::perms::owner_read | fs::perms::owner_exec},
+                {kOther, fs::perms::owner_all | fs::perms::others_exec}};
+  for (const auto& taker : takers) {
+    fs::create_directory(taken);
+    fs::permissions(taken, taker.mode);
+    ASSERT_EQ(chown(taken.c_str(), taker.owner, taker.owner), 0);
+    unsetenv("TMPDIR");
+    ASSERT_EQ(seteuid(kOther), 0);
+    WCHAR buffer[MAX_PATH];
+    const fs::path folder(std::wstring(buffer, GetTempPathW(MAX_PATH, buffer)));
+    ASSERT_EQ(seteuid(0), 0);
+    setenv("TMPDIR", tmpdir.c_str(), 1);
+    fs::remove(taken);
+    struct stat info {};
+    EXPECT_TRUE(folder.string().starts_with(taken + "-") && lstat(folder.c_str(), &info) == 0 &&
+                info.st_uid == kOther && info.st_mode == (S_IFDIR | 0700))
+        << folder << " owner " << taker.owner << " mode " << std::oct << static_cast<int>(taker.mode);
+    if (folder.string().starts_with(taken + "-")) fs::remove(folder);
+  }
 }
 #endif
 

@@ -175,14 +175,14 @@ std::wstring MachineText(WORD machine) {
   return text;
 }
 
-// The machine field of a PE file's header.
-std::optional<WORD> PeMachine(const std::wstring& path) {
+// The machine field of a PE file's header; nothing when the file is not one
+// or cannot be read (then `error` says why).
+std::optional<WORD> PeMachine(const std::wstring& path, std::string* error) {
   std::uint8_t head[4096];
   std::size_t got = 0;
-  std::string error;
-  if (!ReadFileHead(std::filesystem::path(path), head, sizeof head, &got, &error) || got < 0x40 || head[0] != 'M' ||
-      head[1] != 'Z')
-    return std::nullopt;
+  if (!ReadFileHead(std::filesystem::path(path), head, sizeof head, &got, error)) return std::nullopt;
+  error->clear();
+  if (got < 0x40 || head[0] != 'M' || head[1] != 'Z') return std::nullopt;
   const std::size_t pe = head[0x3C] | head[0x3D] << 8 | head[0x3E] << 16 | static_cast<std::size_t>(head[0x3F]) << 24;
   if (pe > got - 6 || head[pe] != 'P' || head[pe + 1] != 'E' || head[pe + 2] != 0 || head[pe + 3] != 0)
     return std::nullopt;
@@ -202,7 +202,13 @@ std::optional<WORD> NativeMachine() {
 }
 
 void CheckArchitecture(CheckReport& report, const std::wstring& dll, const std::optional<WORD>& native) {
-  const auto machine = PeMachine(dll);
+  std::string error;
+  const auto machine = PeMachine(dll, &error);
+  if (!machine && !error.empty()) {
+    report.Add(Mark::kUnsure, L"architecture: " + dll + L" cannot be read (" + std::filesystem::path(error).wstring() +
+                                  L"): its processor cannot be told");
+    return;
+  }
   if (!machine) {
     report.Add(Mark::kProblem, L"architecture: " + dll + L" is not a Windows DLL (no PE header)");
     return;
@@ -246,12 +252,19 @@ void CheckClass(CheckReport& report, const std::optional<WORD>& native) {
     report.Add(Mark::kProblem, L"DLL: the class names none (no InprocServer32 path)");
   } else {
     const DWORD attributes = GetFileAttributesW(server->value.c_str());
+    const DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
     present = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     if (present)
       report.Add(Mark::kOk, L"DLL: " + server->value);
-    else
+    else if (attributes != INVALID_FILE_ATTRIBUTES)
+      report.Add(Mark::kProblem, L"DLL: " + server->value + L" is a folder, not a DLL (install kezthumb again)");
+    else if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
       report.Add(Mark::kProblem,
                  L"DLL: " + server->value + L" does not exist: moved or deleted (install kezthumb again)");
+    else
+      report.Add(Mark::kUnsure, L"DLL: " + server->value + L" cannot be looked at: " +
+                                    HresultInWords(HRESULT_FROM_WIN32(error)) +
+                                    L"; whether Explorer finds it cannot be told");
   }
   if (model && (SameText(model->value, L"Apartment") || SameText(model->value, L"Both")))
     report.Add(Mark::kOk, L"threading model: " + model->value);
