@@ -100,6 +100,14 @@ std::uint64_t Fnv(const std::vector<BYTE>& bytes) {
   return hash;
 }
 
+IClassFactory* ClassObject() {
+  IClassFactory* factory = nullptr;
+  if (FAILED(CoGetClassObject(kClsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                              reinterpret_cast<void**>(&factory))))
+    return nullptr;
+  return factory;
+}
+
 std::uint64_t OneThumbnail(const std::wstring& path, UINT cx, IClassFactory* factory) {
   IStream* stream = nullptr;
   if (FAILED(OpenFileStream(path, &stream))) return 0;

@@ -51,6 +51,10 @@ struct Dib {
 // False when `bitmap` is not a DIB section.
 bool ReadDib(HBITMAP bitmap, Dib* dib);
 
+// The registered class's object, through the registry as the shell gets it;
+// null when there is none.
+IClassFactory* ClassObject();
+
 // One thumbnail through the registry and a file stream; the hash of its
 // bits, 0 when there is none.
 std::uint64_t OneThumbnail(const std::wstring& path, UINT cx, IClassFactory* factory = nullptr);

@@ -179,10 +179,8 @@ int ExitHoldingLock(const std::wstring& path, UINT cx) {
   Tally tally;
   // The main thread owns chunks, which a thread-exit call would hand back
   // through the region's locks.
-  IClassFactory* factory = nullptr;
-  const bool made = SUCCEEDED(CoGetClassObject(kClsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                                               reinterpret_cast<void**>(&factory))) &&
-                    OneThumbnail(path, cx) != 0;
+  IClassFactory* factory = ClassObject();
+  const bool made = factory != nullptr && OneThumbnail(path, cx) != 0;
   if (!tally.Require(made, "exit-held: a thumbnail of %s", Narrow(path).c_str())) return tally.Finish();
   const int patched = PatchImport(GetModuleHandleW(L"kezthumb.dll"), "kernel32.dll", "AcquireSRWLockExclusive",
                                   reinterpret_cast<void*>(&AcquireAndHold));
@@ -271,10 +269,8 @@ DWORD WINAPI FiberThenThread(void* param) {
 
 int RunFibers(const std::wstring& path, UINT cx, int threads) {
   Tally tally;
-  IClassFactory* factory = nullptr;
-  if (!tally.Require(SUCCEEDED(CoGetClassObject(kClsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                                                reinterpret_cast<void**>(&factory))),
-                     "fibers: the class object"))
+  IClassFactory* factory = ClassObject();
+  if (!tally.Require(factory != nullptr, "fibers: the class object"))
     return tally.Finish();
   const std::uint64_t expected = OneThumbnail(path, cx);
 

@@ -51,10 +51,8 @@ int WINAPI CollectBox(HWND, LPCWSTR text, LPCWSTR, UINT) {
 
 int ServeFrom(const std::wstring& file, UINT cx, const std::wstring& dll, const wchar_t* signal) {
   Tally tally;
-  IClassFactory* factory = nullptr;
-  if (!tally.Check(SUCCEEDED(CoGetClassObject(kClsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                                              reinterpret_cast<void**>(&factory))),
-                   "serves: the class object"))
+  IClassFactory* factory = ClassObject();
+  if (!tally.Check(factory != nullptr, "serves: the class object"))
     return tally.Finish();
   const std::wstring module = ModuleOf(factory);
   tally.Check(lstrcmpiW(module.c_str(), dll.c_str()) == 0, "serves: the class comes from %s (want %s)",

@@ -48,10 +48,8 @@ int RunThreads(const std::wstring& path, UINT cx, int total, int batch) {
   batch = std::clamp(batch, 1, static_cast<int>(MAXIMUM_WAIT_OBJECTS));
   // The main thread keeps the class object, so the module stays loaded from
   // batch to batch as it does in a long-lived shell process.
-  IClassFactory* factory = nullptr;
-  if (!tally.Require(SUCCEEDED(CoGetClassObject(kClsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                                                reinterpret_cast<void**>(&factory))),
-                     "threads: the class object"))
+  IClassFactory* factory = ClassObject();
+  if (!tally.Require(factory != nullptr, "threads: the class object"))
     return tally.Finish();
   Job job;
   job.path = path;
@@ -88,11 +86,8 @@ int Bench(const std::wstring& path, UINT cx, int iterations) {
   Tally tally;
   const std::vector<BYTE> bytes = ReadFileBytes(path);
   IStream* stream = SHCreateMemStream(bytes.data(), static_cast<UINT>(bytes.size()));
-  IClassFactory* factory = nullptr;
-  if (!tally.Require(!bytes.empty() && stream != nullptr &&
-                         SUCCEEDED(CoGetClassObject(kClsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                                                    reinterpret_cast<void**>(&factory))),
-                     "bench: %s in a memory stream, the class object", Narrow(path).c_str()))
+  IClassFactory* factory = !bytes.empty() && stream != nullptr ? ClassObject() : nullptr;
+  if (!tally.Require(factory != nullptr, "bench: %s in a memory stream, the class object", Narrow(path).c_str()))
     return tally.Finish();
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
