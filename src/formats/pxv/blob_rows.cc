@@ -108,54 +108,52 @@ ZstdRows DecodeZstdRows(PageStream& stream, DecompressorPool& pool, std::uint64_
                         std::uint64_t* produced) {
   *produced = 0;
   const std::uint64_t compressed = stream.Length() - stream.Position();
-  {
-    DecompressorPool::Lease lease(pool);
-    ZSTD_DCtx* context = lease.get();
-    if (context == nullptr ||
-        ZSTD_isError(ZSTD_DCtx_setParameter(context, ZSTD_d_windowLogMax, WindowLogMax(declared, compressed))))
-      return Failed(stream);
-    // The current frame's bytes taken so far, while they may still be its
-    // header: zstd refuses a window before it takes anything else.
-    unsigned char head[kFrameHeaderMax];
-    std::size_t frameTaken = 0;
-    // No frames at all decode to nothing, as in one call.
-    bool betweenFrames = true;
-    for (;;) {
-      const unsigned char* piece = nullptr;
-      const std::int32_t n = stream.Borrow(&piece, kAllOfPage);
-      if (n == 0) return betweenFrames ? ZstdRows::kDecoded : ZstdRows::kFailed;
-      ZSTD_inBuffer in{piece, static_cast<std::size_t>(n), 0};
-      bool full = false;
-      // Until the piece is taken and, within a frame, all it made is out. At
-      // a frame's end nothing is asked again: with no input zstd would start
-      // on a next frame.
-      do {
-        std::size_t room = 0;
-        unsigned char* space = rows.Space(&room);
-        // One byte past the declared length is enough to see a blob that
-        // decodes to more.
-        ZSTD_outBuffer out{space, std::min<std::uint64_t>(room, declared - *produced + 1), 0};
-        const std::size_t from = in.pos;
-        const std::size_t hint = ZSTD_decompressStream(context, &out, &in);
-        if (ZSTD_isError(hint)) {
-          // (A failed call moves nothing: the piece goes on where it stood.)
-          if (ZSTD_getErrorCode(hint) != ZSTD_error_frameParameter_windowTooLarge || frameTaken > sizeof head)
-            return Failed(stream);
-          lease.Release();
-          return DecodeRestWhole(stream, pool, declared, head, frameTaken, piece + in.pos, in.size - in.pos, rows,
-                                 produced);
-        }
-        const std::size_t taken = in.pos - from;
-        if (frameTaken < sizeof head)
-          std::copy(piece + from, piece + from + std::min(taken, sizeof head - frameTaken), head + frameTaken);
-        frameTaken += taken;
-        rows.Wrote(out.pos);
-        *produced += out.pos;
-        if (*produced > declared) return Failed(stream);
-        betweenFrames = hint == 0;
-        if (betweenFrames) frameTaken = 0;
-        full = out.pos == out.size;
-      } while (in.pos < in.size || (full && !betweenFrames));
-    }
+  DecompressorPool::Lease lease(pool);
+  ZSTD_DCtx* context = lease.get();
+  if (context == nullptr ||
+      ZSTD_isError(ZSTD_DCtx_setParameter(context, ZSTD_d_windowLogMax, WindowLogMax(declared, compressed))))
+    return Failed(stream);
+  // The current frame's bytes taken so far, while they may still be its
+  // header: zstd refuses a window before it takes anything else.
+  unsigned char head[kFrameHeaderMax];
+  std::size_t frameTaken = 0;
+  // No frames at all decode to nothing, as in one call.
+  bool betweenFrames = true;
+  for (;;) {
+    const unsigned char* piece = nullptr;
+    const std::int32_t n = stream.Borrow(&piece, kAllOfPage);
+    if (n == 0) return betweenFrames ? ZstdRows::kDecoded : ZstdRows::kFailed;
+    ZSTD_inBuffer in{piece, static_cast<std::size_t>(n), 0};
+    bool full = false;
+    // Until the piece is taken and, within a frame, all it made is out. At
+    // a frame's end nothing is asked again: with no input zstd would start
+    // on a next frame.
+    do {
+      std::size_t room = 0;
+      unsigned char* space = rows.Space(&room);
+      // One byte past the declared length is enough to see a blob that
+      // decodes to more.
+      ZSTD_outBuffer out{space, std::min<std::uint64_t>(room, declared - *produced + 1), 0};
+      const std::size_t from = in.pos;
+      const std::size_t hint = ZSTD_decompressStream(context, &out, &in);
+      if (ZSTD_isError(hint)) {
+        // (A failed call moves nothing: the piece goes on where it stood.)
+        if (ZSTD_getErrorCode(hint) != ZSTD_error_frameParameter_windowTooLarge || frameTaken > sizeof head)
+          return Failed(stream);
+        lease.Release();
+        return DecodeRestWhole(stream, pool, declared, head, frameTaken, piece + in.pos, in.size - in.pos, rows,
+                               produced);
+      }
+      const std::size_t taken = in.pos - from;
+      if (frameTaken < sizeof head)
+        std::copy(piece + from, piece + from + std::min(taken, sizeof head - frameTaken), head + frameTaken);
+      frameTaken += taken;
+      rows.Wrote(out.pos);
+      *produced += out.pos;
+      if (*produced > declared) return Failed(stream);
+      betweenFrames = hint == 0;
+      if (betweenFrames) frameTaken = 0;
+      full = out.pos == out.size;
+    } while (in.pos < in.size || (full && !betweenFrames));
   }
 }
