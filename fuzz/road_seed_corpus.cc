@@ -2,6 +2,8 @@
 // the command line: ".kez" descriptions and raw documents, packed documents,
 // each with a well-behaved stream and with one that misbehaves.
 #include <cstdio>
+#include <iterator>
+#include <string>
 
 #include "seed_writer.h"
 #include "support/kez_description_seeds.h"
@@ -39,6 +41,26 @@ int main(int argc, char** argv) {
     seeds.Write("kez_" + name, RoadInput(1, 256, {}, {}, {}, description.Encode()));
   seeds.Write("kez_short_reads", RoadInput(1, 96, {0x10, 0x10, 0x10, 0xA0}, {}, {0xA1}, descriptions[1].second.Encode()));
   seeds.Write("kez_raw_bytes", RoadInput(3, 1024, {}, {0x10, 0xC0}, {}, kezBytes));
+  // zstd frame headers across the blob's first page end, the first of them
+  // split where the rest of it reads as another frame.
+  const std::vector<std::uint8_t> picture = kez::testing::TestPicture(24, 16, 5).Bytes();
+  auto acrossPages = [&](const kez::testing::ZstdFrameHeader& header, std::size_t split, bool hidden) {
+    const std::size_t first = header.sizeBytes == 1 ? 200 : 300;
+    std::vector<std::uint8_t> frames = kez::testing::ZstdSkippableFrame(kez::testing::kKezPageSize - 9 - split);
+    frames.resize(8);  // the zeros are the description's to add
+    if (hidden) frames.insert(frames.end(), {0x28, 0xB5, 0x2F, 0xFD, 0xC3});
+    for (const auto& frame : {kez::testing::ZstdRawFrame(picture.data(), first, header),
+                              kez::testing::ZstdFrames({picture.begin() + first, picture.end()}, {})})
+      frames.insert(frames.end(), frame.begin(), frame.end());
+    kez::testing::KezDescription across = kez::testing::SeedDescriptions(24, 16)[2].second;  // paged
+    across.skippableZeros = true;
+    across.blob = kez::testing::ZstdBlobOf(frames, picture.size());
+    return RoadInput(1, 97, {}, {}, {}, across.Encode());
+  };
+  seeds.Write("kez_zstd_header_hides_a_frame", acrossPages({}, 5, true));
+  const kez::testing::ZstdFrameHeader headers[] = {{true, 1, 0, 0}, {true, 2, 1, 0}, {false, 4, 4, 0}, {false, 8, 2, 0}};
+  for (std::size_t h = 0; h < std::size(headers); ++h)
+    seeds.Write("kez_zstd_header_split_" + std::to_string(h), acrossPages(headers[h], 1 + h * 5 % (headers[h].Size() - 1), false));
   seeds.Write("packed_zlib", RoadInput(0, 128, {}, {}, {}, packed));
   seeds.Write("packed_raw_short", RoadInput(0, 7, {0x10, 0x10, 0x10, 0xC8}, {0xA3}, {}, packedRaw));
   return seeds.Finish();

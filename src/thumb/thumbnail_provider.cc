@@ -73,7 +73,11 @@ class FittedRows final : public PictureRows {
     std::int32_t w = 0, h = 0;
     FittedSize(m_edge, width, height, &w, &h);
     if (!m_fitted.Resize(w, h) || !lumo::RowResampler::Applies(m_fitted, width, height)) return false;
-    m_resampler = std::make_unique<lumo::RowResampler>(m_fitted, width, height);
+    try {
+      m_resampler = std::make_unique<lumo::RowResampler>(m_fitted, width, height);
+    } catch (const std::bad_alloc&) {
+      return false;  // no memory for the rows: the reader keeps to the image
+    }
     return true;
   }
   unsigned char* Space(std::size_t* room) override { return m_resampler->Space(room); }

@@ -72,6 +72,16 @@ void WriteStream(KezDocument& doc, const KezStreamLayout& s, const std::vector<s
             e + 1 < s.extensionVidx.size() ? static_cast<std::uint64_t>(s.extensionVidx[e + 1]) : ~0ULL, 8);
 }
 
+// A blob whose zstd data opens with a skippable frame's header gets the
+// frame's content, as zeros, after it.
+void InsertSkippedZeros(std::vector<std::uint8_t>& blob) {
+  constexpr std::size_t kHeaderEnd = 9 + 8;
+  if (blob.size() < kHeaderEnd || (blob[9] & 0xF0) != 0x50 || blob[10] != 0x2A || blob[11] != 0x4D || blob[12] != 0x18)
+    return;
+  const std::size_t zeros = blob[13] | blob[14] << 8 | std::size_t{blob[15]} << 16 | std::size_t{blob[16]} << 24;
+  if (zeros <= 4 * kKezPageSize - kHeaderEnd) blob.insert(blob.begin() + kHeaderEnd, zeros, 0);
+}
+
 // The file offset of a patch's target, or nothing when it does not exist.
 bool PatchTarget(const KezDocument& doc, int what, std::uint16_t index, std::uint64_t* fidx, std::uint64_t* offset) {
   auto pageOf = [&](std::int64_t vidx) { return doc.map.at(vidx); };
@@ -123,7 +133,8 @@ std::vector<std::uint8_t> KezDescription::Encode() const {
   std::vector<std::uint8_t> out;
   for (std::int8_t v : {version0, version1, counter0, counter1}) out.push_back(static_cast<std::uint8_t>(v));
   out.push_back(static_cast<std::uint8_t>((continuationPages & 3) | (rootPaged ? 4 : 0) | (blobPaged ? 8 : 0) |
-                                          (reverseFidx ? 16 : 0) | ((extraExtensionPages & 3) << 5)));
+                                          (reverseFidx ? 16 : 0) | ((extraExtensionPages & 3) << 5) |
+                                          (skippableZeros ? 128 : 0)));
   out.push_back(pagedKind);
   out.push_back(blobVidx);
   out.push_back(static_cast<std::uint8_t>(extraBlobDataPages));
@@ -154,8 +165,9 @@ KezDocument ExpandKezDescription(const std::uint8_t* data, std::size_t size) {
   const std::uint64_t extraDeclared = in.Uint(1);
   const std::uint64_t tail = in.Uint(2);
   const std::vector<std::uint8_t> root = in.Bytes(static_cast<std::size_t>(in.Uint(2)));
-  const std::vector<std::uint8_t> blob = in.Bytes(static_cast<std::size_t>(in.Uint(2)));
+  std::vector<std::uint8_t> blob = in.Bytes(static_cast<std::size_t>(in.Uint(2)));
   if (blobVidx == 0) blobVidx = 3;
+  if ((flags & 128) != 0) InsertSkippedZeros(blob);
 
   KezDocument doc;
   std::int64_t nextVidx = 1;

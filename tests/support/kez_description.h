@@ -11,7 +11,10 @@
 //     2  commit counter of page 0 (int8)    3  commit counter of page 1 (int8)
 //     4  bits 0-1: index continuation pages; bit 2: root paged; bit 3: blob
 //        paged; bit 4: fidx in reverse order; bits 5-6: extra extension
-//        pages of the blob's stream
+//        pages of the blob's stream; bit 7: a skippable zstd frame's header
+//        at blob byte 9 is followed by the zeros it declares (if they are
+//        fewer than four pages), so that the frames after it can lie
+//        across pages
 //     5  head byte 0 of a paged stream (any value but 1)
 //     6  blob vidx (1..255; 0 means 3)
 //     7  data pages of the blob's stream beyond its content (0..15, zeros)
@@ -50,6 +53,7 @@ struct KezDescription {
   bool blobPaged = false;
   bool reverseFidx = false;
   int extraExtensionPages = 0;  // 0..3
+  bool skippableZeros = false;
   std::uint8_t pagedKind = 0;
   std::uint8_t blobVidx = 3;
   int extraBlobDataPages = 0;  // 0..15

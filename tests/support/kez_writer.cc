@@ -474,15 +474,53 @@ std::vector<std::uint8_t> ZstdFrames(const std::vector<std::uint8_t>& data, cons
   return out;
 }
 
-std::vector<std::uint8_t> ZstdBlob(const std::vector<std::uint8_t>& pixels, const KezZstdOptions& options,
-                                   std::optional<std::uint64_t> declaredLength) {
-  std::vector<std::uint8_t> blob(9, 0);
-  blob[0] = 3;
-  const std::uint64_t length = declaredLength.value_or(pixels.size());
-  for (int i = 0; i < 8; ++i) blob[1 + i] = static_cast<std::uint8_t>(length >> (8 * i));
-  const std::vector<std::uint8_t> frames = ZstdFrames(pixels, options);
+namespace {
+
+void PutLittleEndian(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> ZstdBlobOf(const std::vector<std::uint8_t>& frames, std::uint64_t declaredLength) {
+  std::vector<std::uint8_t> blob;
+  blob.reserve(9 + frames.size());
+  blob.push_back(3);
+  PutLittleEndian(blob, declaredLength, 8);
   blob.insert(blob.end(), frames.begin(), frames.end());
   return blob;
+}
+
+std::vector<std::uint8_t> ZstdBlob(const std::vector<std::uint8_t>& pixels, const KezZstdOptions& options,
+                                   std::optional<std::uint64_t> declaredLength) {
+  return ZstdBlobOf(ZstdFrames(pixels, options), declaredLength.value_or(pixels.size()));
+}
+
+std::vector<std::uint8_t> ZstdRawFrame(const std::uint8_t* data, std::size_t size, const ZstdFrameHeader& header) {
+  static constexpr int kSizeFlag[] = {0, 0, 1, 0, 2, 0, 0, 0, 3};  // by sizeBytes
+  static constexpr int kIdFlag[] = {0, 1, 2, 0, 3};                // by dictionaryIdBytes
+  std::vector<std::uint8_t> frame = {0x28, 0xB5, 0x2F, 0xFD};
+  frame.push_back(static_cast<std::uint8_t>(kSizeFlag[header.sizeBytes] << 6 | (header.singleSegment ? 0x20 : 0) |
+                                            kIdFlag[header.dictionaryIdBytes]));
+  if (!header.singleSegment) frame.push_back(5 << 3);  // 2^(10 + 5) bytes
+  PutLittleEndian(frame, header.dictionaryId, header.dictionaryIdBytes);
+  PutLittleEndian(frame, header.sizeBytes == 2 ? size - 256 : size, header.sizeBytes);
+  for (std::size_t at = 0;;) {
+    const std::size_t length = std::min<std::size_t>(size - at, 16384);
+    const bool last = at + length == size;
+    PutLittleEndian(frame, length << 3 | (last ? 1 : 0), 3);  // a raw block
+    frame.insert(frame.end(), data + at, data + at + length);
+    at += length;
+    if (last) return frame;
+  }
+}
+
+std::vector<std::uint8_t> ZstdSkippableFrame(std::size_t size) {
+  std::vector<std::uint8_t> frame;
+  PutLittleEndian(frame, 0x184D2A50, 4);
+  PutLittleEndian(frame, size - 8, 4);
+  frame.resize(size, 0);
+  return frame;
 }
 
 std::vector<std::uint8_t> ZstdBlobWithWindow(const std::vector<std::uint8_t>& pixels, int windowLog) {

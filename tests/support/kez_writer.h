@@ -195,6 +195,22 @@ std::vector<std::uint8_t> ZstdBlob(const std::vector<std::uint8_t>& pixels, cons
 std::vector<std::uint8_t> ZstdBlobWithWindow(const std::vector<std::uint8_t>& pixels, int windowLog);
 // The zstd frames alone (what ZstdBlob puts after its 9-byte header).
 std::vector<std::uint8_t> ZstdFrames(const std::vector<std::uint8_t>& data, const KezZstdOptions& options);
+// Kind 3, the 8-byte length, then `frames` as they are.
+std::vector<std::uint8_t> ZstdBlobOf(const std::vector<std::uint8_t>& frames, std::uint64_t declaredLength);
+
+// zstd frames written by hand: raw blocks of at most 16 KiB behind the
+// header fields asked for (a windowed frame asks for 32 KiB).
+struct ZstdFrameHeader {
+  bool singleSegment = true;
+  int sizeBytes = 8;          // 0 (no size), 1 (single segment only), 2, 4 or 8
+  int dictionaryIdBytes = 0;  // 0, 1, 2 or 4
+  std::uint32_t dictionaryId = 0;
+
+  std::size_t Size() const { return 6 - singleSegment + dictionaryIdBytes + sizeBytes; }
+};
+std::vector<std::uint8_t> ZstdRawFrame(const std::uint8_t* data, std::size_t size, const ZstdFrameHeader& header);
+// A skippable frame `size` (at least 8) bytes long, its content zeros.
+std::vector<std::uint8_t> ZstdSkippableFrame(std::size_t size);
 
 // --- The whole document ---------------------------------------------------------
 

@@ -96,8 +96,8 @@ bool CopyZlibPreview(IStream* stream, std::uint32_t storedSize, std::uint32_t ra
 
 // The same straight into rows: the input in the same pieces as
 // ReadToVector reads it, each inflated as it arrives, and every piece read
-// even after the stream ends, so that the stream sees the same reads and
-// the answer is InflateBlock's over the whole input.
+// even after the zlib stream ends or fails, so that the stream sees the same
+// reads and the answer is InflateBlock's over the whole input.
 bool InflatePreviewRows(IStream* stream, std::uint32_t storedSize, std::uint32_t rawSize, std::uint32_t needed,
                         PictureRows& rows) {
   const std::uint64_t capacity = std::min<std::uint64_t>(rawSize, storedSize * kMaxDeflateRatio);
@@ -110,7 +110,7 @@ bool InflatePreviewRows(IStream* stream, std::uint32_t storedSize, std::uint32_t
   } end{&zs};
   std::vector<std::uint8_t> piece;
   std::uint64_t produced = 0;
-  bool ended = false;
+  enum { kInflating, kEnded, kFailed } state = kInflating;
   for (std::uint32_t done = 0; done < storedSize;) {
     const std::uint32_t size = std::min(storedSize - done, kReadPiece);
     piece.resize(size);
@@ -120,7 +120,7 @@ bool InflatePreviewRows(IStream* stream, std::uint32_t storedSize, std::uint32_t
     zs.avail_in = size;
     // Until the piece is used up with nothing left to write, or the stream
     // ends; one byte past the capacity shows a stream too long for it.
-    while (!ended) {
+    while (state == kInflating) {
       std::size_t room = 0;
       unsigned char* space = rows.Space(&room);
       const auto out = static_cast<uInt>(std::min<std::uint64_t>({room, capacity - produced + 1, 1u << 30}));
@@ -129,14 +129,16 @@ bool InflatePreviewRows(IStream* stream, std::uint32_t storedSize, std::uint32_t
       const int result = inflate(&zs, Z_NO_FLUSH);
       rows.Wrote(out - zs.avail_out);
       produced += out - zs.avail_out;
-      if (produced > capacity) return false;
-      ended = result == Z_STREAM_END;
-      if (ended || result == Z_BUF_ERROR) break;  // the end, or more input wanted
-      if (result != Z_OK) return false;
-      if (zs.avail_in == 0 && zs.avail_out != 0) break;
+      if (produced > capacity || (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)) {
+        state = kFailed;
+      } else if (result == Z_STREAM_END) {
+        state = kEnded;
+      } else if (result == Z_BUF_ERROR || (zs.avail_in == 0 && zs.avail_out != 0)) {
+        break;  // more input wanted
+      }
     }
   }
-  return ended && produced >= needed;
+  return state == kEnded && produced >= needed;
 }
 
 // Where the preview goes: the image's pixels, or with rows offered the
@@ -187,7 +189,6 @@ bool ScanBlocks(IStream* stream, const std::string& bin, PreviewTarget& target, 
           return rawSize >= needed && CopyStoredPreview(stream, rawSize, pixels, needed);
         return CopyZlibPreview(stream, storedSize, rawSize, pixels, needed);
       }
-      // An unknown compression is passed over like any other block.
       // An unknown compression is passed over like any other block.
     }
     LARGE_INTEGER move;

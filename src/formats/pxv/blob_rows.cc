@@ -1,5 +1,7 @@
 #include "formats/pxv/blob_rows.h"
 
+// The frame header parser is in the library's advanced section.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 #include <zstd_errors.h>
 
@@ -14,7 +16,7 @@
 namespace {
 
 constexpr std::int32_t kAllOfPage = std::numeric_limits<std::int32_t>::max();
-constexpr std::size_t kFrameHeaderMax = 18;  // zstd's frame header at its longest
+constexpr std::size_t kFrameHeaderMax = ZSTD_FRAMEHEADERSIZE_MAX;
 
 // The window a frame may ask for here: what encoders choose for pictures
 // of unknown size (8 MiB at the most at any level), or more where the
@@ -102,6 +104,51 @@ ZstdRows DecodeRestWhole(PageStream& stream, DecompressorPool& pool, std::uint64
   return ZstdRows::kDecoded;
 }
 
+// The stream's bytes from a read position within the piece in hand.
+struct Input {
+  PageStream& stream;
+  const unsigned char* piece = nullptr;
+  std::size_t size = 0, at = 0;
+
+  // False at the stream's end.
+  bool Next() {
+    const std::int32_t n = stream.Borrow(&piece, kAllOfPage);
+    size = static_cast<std::size_t>(n);
+    at = 0;
+    return n > 0;
+  }
+};
+
+// Whether a frame that starts at `bytes` has its header there whole (or is
+// no frame zstd will stream: its error shows without more bytes).
+bool HeaderWhole(const unsigned char* bytes, std::size_t size) {
+  ZSTD_frameHeader header;
+  const std::size_t need = ZSTD_getFrameHeader(&header, bytes, size);
+  return need == 0 || ZSTD_isError(need);
+}
+
+// A frame header that runs past the piece, gathered into `head` from the
+// pieces after it, up to its last byte or the stream's end; `input` then
+// stands after it. zstd 1.5 decodes a frame that fits its output in one pass
+// from the start of the call's input, which for a header split over two
+// calls is the header's middle: it must arrive in one call.
+std::size_t GatherHeader(Input& input, unsigned char (&head)[kFrameHeaderMax]) {
+  std::size_t size = 0;
+  for (std::size_t want = ZSTD_FRAMEHEADERSIZE_PREFIX(ZSTD_f_zstd1);;) {
+    while (size < want) {
+      if (input.at == input.size && !input.Next()) return size;
+      const std::size_t n = std::min(want - size, input.size - input.at);
+      std::copy(input.piece + input.at, input.piece + input.at + n, head + size);
+      size += n;
+      input.at += n;
+    }
+    ZSTD_frameHeader header;
+    const std::size_t need = ZSTD_getFrameHeader(&header, head, size);
+    if (need == 0 || ZSTD_isError(need) || need > sizeof head) return size;
+    want = need;
+  }
+}
+
 }  // namespace
 
 ZstdRows DecodeZstdRows(PageStream& stream, DecompressorPool& pool, std::uint64_t declared, PictureRows& rows,
@@ -113,47 +160,45 @@ ZstdRows DecodeZstdRows(PageStream& stream, DecompressorPool& pool, std::uint64_
   if (context == nullptr ||
       ZSTD_isError(ZSTD_DCtx_setParameter(context, ZSTD_d_windowLogMax, WindowLogMax(declared, compressed))))
     return Failed(stream);
-  // The current frame's bytes taken so far, while they may still be its
-  // header: zstd refuses a window before it takes anything else.
+  Input input{stream};
   unsigned char head[kFrameHeaderMax];
-  std::size_t frameTaken = 0;
   // No frames at all decode to nothing, as in one call.
   bool betweenFrames = true;
   for (;;) {
-    const unsigned char* piece = nullptr;
-    const std::int32_t n = stream.Borrow(&piece, kAllOfPage);
-    if (n == 0) return betweenFrames ? ZstdRows::kDecoded : ZstdRows::kFailed;
-    ZSTD_inBuffer in{piece, static_cast<std::size_t>(n), 0};
+    if (input.at == input.size && !input.Next()) return betweenFrames ? ZstdRows::kDecoded : ZstdRows::kFailed;
+    // A frame begins each call with its whole header: from the piece, or
+    // gathered across pieces.
+    const bool gathered = betweenFrames && !HeaderWhole(input.piece + input.at, input.size - input.at);
+    ZSTD_inBuffer in{input.piece + input.at, input.size - input.at, 0};
+    if (gathered) in = {head, GatherHeader(input, head), 0};
     bool full = false;
-    // Until the piece is taken and, within a frame, all it made is out. At
-    // a frame's end nothing is asked again: with no input zstd would start
-    // on a next frame.
+    // Until the input is taken and, within a frame, all it made is out, or
+    // a frame ends: the next one is looked at first.
     do {
       std::size_t room = 0;
       unsigned char* space = rows.Space(&room);
       // One byte past the declared length is enough to see a blob that
       // decodes to more.
       ZSTD_outBuffer out{space, std::min<std::uint64_t>(room, declared - *produced + 1), 0};
-      const std::size_t from = in.pos;
       const std::size_t hint = ZSTD_decompressStream(context, &out, &in);
       if (ZSTD_isError(hint)) {
-        // (A failed call moves nothing: the piece goes on where it stood.)
-        if (ZSTD_getErrorCode(hint) != ZSTD_error_frameParameter_windowTooLarge || frameTaken > sizeof head)
-          return Failed(stream);
+        // A failed call moves nothing, and it began at the frame's start:
+        // the frame is the rest of the input from there.
+        if (ZSTD_getErrorCode(hint) != ZSTD_error_frameParameter_windowTooLarge) return Failed(stream);
+        const auto* from = static_cast<const unsigned char*>(in.src) + in.pos;
+        const std::size_t taken = in.size - in.pos;
         lease.Release();
-        return DecodeRestWhole(stream, pool, declared, head, frameTaken, piece + in.pos, in.size - in.pos, rows,
-                               produced);
+        if (gathered)
+          return DecodeRestWhole(stream, pool, declared, from, taken, input.piece + input.at,
+                                 input.size - input.at, rows, produced);
+        return DecodeRestWhole(stream, pool, declared, nullptr, 0, from, taken, rows, produced);
       }
-      const std::size_t taken = in.pos - from;
-      if (frameTaken < sizeof head)
-        std::copy(piece + from, piece + from + std::min(taken, sizeof head - frameTaken), head + frameTaken);
-      frameTaken += taken;
       rows.Wrote(out.pos);
       *produced += out.pos;
       if (*produced > declared) return Failed(stream);
       betweenFrames = hint == 0;
-      if (betweenFrames) frameTaken = 0;
       full = out.pos == out.size;
-    } while (in.pos < in.size || (full && !betweenFrames));
+    } while (!betweenFrames && (in.pos < in.size || full));
+    if (!gathered) input.at += in.pos;
   }
 }

@@ -1,21 +1,34 @@
-// Numbers in a document never size an allocation the stream cannot back.
-// This binary replaces the global operator new to see the largest request.
+// Numbers in a document never size an allocation the stream cannot back,
+// and memory running out gives both roads the same answer. This binary
+// replaces the global operator new to see the largest request, and to
+// refuse large ones.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <cstdlib>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "dll/class_factory.h"
 #include "packed_test_util.h"
+#include "platform/testing.h"
+#include "support/kez_writer.h"
+#include "support/two_roads.h"
 
 namespace {
 
 std::atomic<bool> g_watching{false};
 std::atomic<std::size_t> g_largest{0};
+// Requests in [g_refusedFrom, g_refusedTo) fail.
+std::atomic<std::size_t> g_refusedFrom{0}, g_refusedTo{0};
 
 void* Allocate(std::size_t size) {
+  if (size >= g_refusedFrom.load(std::memory_order_relaxed) && size < g_refusedTo.load(std::memory_order_relaxed))
+    return nullptr;
   if (g_watching.load(std::memory_order_relaxed)) {
     std::size_t seen = g_largest.load(std::memory_order_relaxed);
     while (size > seen && !g_largest.compare_exchange_weak(seen, size)) {
@@ -145,6 +158,36 @@ TEST_P(InflateCap, LimitsTheInflateBuffer) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, InflateCap,
                          ::testing::Values(std::make_tuple(64u << 20, true), std::make_tuple((64u << 20) + 1, false)));
+
+// Without memory for the rows road's buffers (rows of 4 KiB, 18 of them
+// under a thumbnail row) the rows are declined and the picture is read
+// whole, as the whole picture's road reads it.
+TEST(AllocationRefused, LeavesBothRoadsAlike) {
+  KezOptions zstd;
+  zstd.blob = KezOptions::Blob::Zstd;
+  const KezDocument kez = BuildKez(TestPicture(1024, 1024), zstd);
+  const std::vector<std::uint8_t> packed =
+      WritePackedDocument(MakePackedPreviewDocument(1024, 1024, PatternPixels(1024, 1024), true));
+  struct Road {
+    std::int32_t kind;
+    std::function<std::unique_ptr<TestStream>()> stream;
+    HRESULT expected;
+  };
+  const Road roads[] = {
+      {ClassFactory::kPxvKind, [&] { return std::make_unique<KezStream>(kez); }, S_OK},
+      {ClassFactory::kPackedKind, [&] { return std::make_unique<TestStream>(packed); }, S_OK},
+  };
+  for (const Road& road : roads) {
+    const auto byRows = road.stream(), whole = road.stream();
+    g_refusedFrom = 66 * 1024;
+    g_refusedTo = 1 << 20;
+    const RoadAnswer rows = ThumbnailByRows(road.kind, byRows.get(), 64);
+    const RoadAnswer picture = ThumbnailWhole(road.kind, whole.get(), 64);
+    g_refusedTo = 0;
+    EXPECT_EQ(rows.hr, road.expected);
+    EXPECT_TRUE(rows == picture);
+  }
+}
 
 }  // namespace
 }  // namespace kez::testing

@@ -189,6 +189,8 @@ TEST_P(BothRoads, GiveTheSameAnswerAndBytes) {
   const RoadAnswer rows = ThumbnailByRows(ClassFactory::kPackedKind, &byRows, c.cx);
   EXPECT_TRUE(rows == ThumbnailWhole(ClassFactory::kPackedKind, &whole, c.cx));
   EXPECT_EQ(rows.hr, c.damage == nullptr ? S_OK : S_FALSE);
+  EXPECT_EQ(byRows.readCalls, whole.readCalls);
+  EXPECT_EQ(byRows.bytesRead, whole.bytesRead);
 }
 
 PackedBlock& Preview(PackedDocument& d) { return d.blocks.back(); }
@@ -224,6 +226,19 @@ INSTANTIATE_TEST_SUITE_P(
                  [](PackedDocument& d) {
                    Preview(d).payload.resize(Preview(d).payload.size() + 10, 7);
                    Preview(d).rawSize = 300 * 200 * 4 + 9;
+                 }},
+        // Inflating fails early in a block of several read pieces: every
+        // piece is read all the same.
+        TwoRoadCase{"zlib_first_byte_flipped_in_a_long_block", 1024, 1024, 256,
+                 [](PackedDocument& d) {
+                   Preview(d).stored = Zlib(d);
+                   (*Preview(d).stored)[0] ^= 0xFF;
+                 }},
+        TwoRoadCase{"zlib_inflates_past_the_picture_early_in_a_long_block", 1024, 1024, 256,
+                 [](PackedDocument& d) {
+                   std::vector<std::uint8_t>& payload = Preview(d).payload;
+                   payload.insert(payload.begin(), 2 * payload.size(), 0);
+                   Preview(d).rawSize = 1024 * 1024 * 4;
                  }},
         TwoRoadCase{"zlib_inflates_short_of_the_picture", 300, 200, 128,
                  [](PackedDocument& d) {

@@ -133,22 +133,55 @@ struct RoadCase {
 
 class BothRoads : public ::testing::TestWithParam<RoadCase> {};
 
+// Both roads over a document: the same answer, bytes, notices and reads.
+kez::testing::RoadAnswer ExpectBothRoadsAgree(const kez::testing::KezDocument& doc, UINT cx) {
+  KezStream byRows(doc), whole(doc);
+  const kez::testing::RoadAnswer rows = kez::testing::ThumbnailByRows(ClassFactory::kPxvKind, &byRows, cx);
+  EXPECT_TRUE(rows == kez::testing::ThumbnailWhole(ClassFactory::kPxvKind, &whole, cx));
+  EXPECT_EQ(byRows.readCalls, whole.readCalls);
+  EXPECT_EQ(byRows.bytesRead, whole.bytesRead);
+  return rows;
+}
+
+KezPicture PaintingLike(int width, int height) {
+  KezPicture picture;
+  picture.width = width;
+  picture.height = height;
+  picture.pixels = kez::testing::PaintingLikePicture(width, height, 3, 2);
+  return picture;
+}
+
 TEST_P(BothRoads, GiveTheSameAnswerAndBytes) {
   const RoadCase c = GetParam();
   platform::testing::EchoNotices(false);
-  KezPicture picture;
-  picture.width = c.width;
-  picture.height = c.height;
-  picture.pixels = kez::testing::PaintingLikePicture(c.width, c.height, 3, 2);
+  const KezPicture picture = PaintingLike(c.width, c.height);
   KezOptions options;
   c.tune(options, picture);
   kez::testing::KezDocument doc = kez::testing::BuildKez(picture, options);
   if (c.damage != nullptr) c.damage(doc);
-  KezStream byRows(doc), whole(doc);
-  const kez::testing::RoadAnswer rows = kez::testing::ThumbnailByRows(ClassFactory::kPxvKind, &byRows, c.cx);
-  EXPECT_EQ(rows.hr, c.expected);
-  EXPECT_TRUE(rows == kez::testing::ThumbnailWhole(ClassFactory::kPxvKind, &whole, c.cx));
+  EXPECT_EQ(ExpectBothRoadsAgree(doc, c.cx).hr, c.expected);
   platform::testing::EchoNotices(true);
+}
+
+// Frames that start a blob with `split` bytes of a frame left in its first
+// data page: a skippable frame in front.
+constexpr std::size_t kFirstPageFrames = 65536 - 9;
+std::vector<std::uint8_t> SplitBlob(const std::vector<std::vector<std::uint8_t>>& parts, std::size_t split,
+                                    std::uint64_t declared) {
+  std::vector<std::uint8_t> frames = kez::testing::ZstdSkippableFrame(kFirstPageFrames - split);
+  for (const auto& part : parts) frames.insert(frames.end(), part.begin(), part.end());
+  return kez::testing::ZstdBlobOf(frames, declared);
+}
+
+// A header whose first five bytes end the first page: read on from the
+// next page, its dictionary id is a frame's magic, and that frame's size is
+// its size. zstd in one call refuses the dictionary.
+void ZstdHeaderSplitOverAFrame(KezOptions& o, const KezPicture& p) {
+  const std::vector<std::uint8_t> bytes = p.Bytes();
+  o.blobContent = SplitBlob({{0x28, 0xB5, 0x2F, 0xFD, 0xC3},
+                             kez::testing::ZstdRawFrame(bytes.data(), 20000, {}),
+                             kez::testing::ZstdFrames({bytes.begin() + 20000, bytes.end()}, {})},
+                            5, bytes.size());
 }
 
 void Zstd(KezOptions& o, const KezPicture&) { o.blob = KezOptions::Blob::Zstd; }
@@ -223,12 +256,40 @@ INSTANTIATE_TEST_SUITE_P(
                       RoadCase{"zstd_decodes_past_declared_length", 200, 120, 64, ZstdDeclaredShort},
                       RoadCase{"zstd_frames_without_sizes", 300, 200, 128, ZstdManyFramesNoSizes},
                       RoadCase{"zstd_window_beyond_declared_length", 128, 128, 100, ZstdWideWindow},
+                      RoadCase{"zstd_header_split_at_a_page_over_a_frame", 300, 200, 97, ZstdHeaderSplitOverAFrame},
                       RoadCase{"file_ends_inside_the_blob", 300, 200, 128, Zstd, CutInBlob, S_FALSE},
                       RoadCase{"raw_file_ends_inside_the_blob", 300, 200, 128, Raw, CutInBlob, S_FALSE},
                       RoadCase{"zstd_garbage_and_file_ends_inside", 300, 200, 128, ZstdGarbage, CutInBlob, S_FALSE},
                       RoadCase{"zstd_wide_window_and_file_ends_inside", 300, 200, 128, ZstdWideWindow, CutInBlob,
                                S_FALSE}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Every header layout split at every byte by the first page's end: both
+// roads show the picture.
+TEST(BothRoadsSplitHeaders, ShowThePicture) {
+  const kez::testing::ZstdFrameHeader kHeaders[] = {
+      {true, 1, 0, 0},  {true, 2, 1, 0},  {true, 4, 0, 0},  {true, 8, 4, 0},
+      {false, 0, 0, 0}, {false, 2, 2, 0}, {false, 4, 4, 0}, {false, 8, 0, 0}};
+  const KezPicture picture = PaintingLike(120, 100);
+  const std::vector<std::uint8_t> bytes = picture.Bytes();
+  KezOptions zstd;
+  zstd.blob = KezOptions::Blob::Zstd;
+  KezStream plain(kez::testing::BuildKez(picture, zstd));
+  const kez::testing::RoadAnswer expected = kez::testing::ThumbnailWhole(ClassFactory::kPxvKind, &plain, 97);
+  ASSERT_EQ(expected.hr, S_OK);
+  for (const kez::testing::ZstdFrameHeader& h : kHeaders) {
+    const std::size_t first = h.sizeBytes == 1 ? 200 : 20000;
+    const std::vector<std::uint8_t> frame = kez::testing::ZstdRawFrame(bytes.data(), first, h);
+    const std::vector<std::uint8_t> rest = kez::testing::ZstdFrames({bytes.begin() + first, bytes.end()}, {});
+    for (std::size_t split = 1; split < h.Size(); ++split) {
+      KezOptions options;
+      options.blobContent = SplitBlob({frame, rest}, split, bytes.size());
+      const auto answer = ExpectBothRoadsAgree(kez::testing::BuildKez(picture, options), 97);
+      EXPECT_EQ(answer.bits, expected.bits) << h.sizeBytes << "-byte size, " << h.dictionaryIdBytes
+                                            << "-byte id, split after " << split;
+    }
+  }
+}
 
 TEST(EndToEndFailures, ThumbRefWithASideOfZeroGivesATransparentSquare) {
   // A one-column picture first leaves pixels in the pool's blocks of that size.
