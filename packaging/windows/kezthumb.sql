@@ -8,9 +8,14 @@
 UPDATE `File` SET `Version` = '${FILE_VERSION}', `Language` = '1033'
 DELETE FROM `MsiFileHash` WHERE `File_` = 'kezthumb.dll'
 DELETE FROM `MsiFileHash` WHERE `File_` = 'kezthumb.exe'
-# Plain type 51 (each custom action sets a property): wixl adds the
-# no-impersonation flag, which is for deferred actions and would need elevation.
-UPDATE `CustomAction` SET `Type` = 51
+# wixl adds the no-impersonation flag, which is for deferred actions and would
+# need elevation: plain type 51 (the actions that set a property), and 65 for
+# the shell's notification (a DLL from the Binary table, its result ignored).
+UPDATE `CustomAction` SET `Type` = 51 WHERE `Action` <> 'NotifyShell'
+UPDATE `CustomAction` SET `Type` = 65 WHERE `Action` = 'NotifyShell'
+# Every registry row under the user's keys or the machine's, as the
+# installation is (root -1; wixl writes HKMU as 4, which is no root).
+UPDATE `Registry` SET `Root` = -1
 # The build's folder: its long name, and an 8.3 one for the volumes that want it.
 UPDATE `Directory` SET `DefaultDir` = '${BUILD_SHORT}|${BUILD}' WHERE `Directory` = 'BUILDDIR'
 

@@ -197,7 +197,7 @@ int Usage() {
       "       kezclient exit-held FILE CX\n"
       "       kezclient fibers FILE CX THREADS\n"
       "       kezclient serves FILE CX DLL [SIGNAL_FILE]\n"
-      "       kezclient products UPGRADE_CODE [PRODUCT_CODE VERSION LOCATION]\n"
+      "       kezclient products user|machine UPGRADE_CODE [PRODUCT_CODE VERSION LOCATION]\n"
       "       kezclient refused PACKAGE COMMAND_LINE MESSAGE\n",
       stderr);
   return 2;
@@ -239,9 +239,9 @@ int Run(int argc, wchar_t** argv) {
     code = client::RunFibers(argv[2], cx(3), number(4));
   } else if (mode == L"serves" && (argc == 5 || argc == 6)) {
     code = client::ServeFrom(argv[2], cx(3), argv[4], argc == 6 ? argv[5] : nullptr);
-  } else if (mode == L"products" && (argc == 3 || argc == 6)) {
-    code = client::CheckProducts(argv[2], argc == 6 ? argv[3] : nullptr, argc == 6 ? argv[4] : nullptr,
-                                 argc == 6 ? argv[5] : nullptr);
+  } else if (mode == L"products" && (argc == 4 || argc == 7)) {
+    code = client::CheckProducts(argv[2], argv[3], argc == 7 ? argv[4] : nullptr, argc == 7 ? argv[5] : nullptr,
+                                 argc == 7 ? argv[6] : nullptr);
   } else if (mode == L"refused" && argc == 5) {
     code = client::CheckRefusal(argv[2], argv[3], argv[4]);
   } else if (mode == L"bench" && argc == 5) {

@@ -90,9 +90,10 @@ int RunFibers(const std::wstring& path, UINT cx, int threads);
 // `signal` null: serve one thumbnail and return; otherwise keep the class
 // object (and so the module) until that file exists, then serve again.
 int ServeFrom(const std::wstring& file, UINT cx, const std::wstring& dll, const wchar_t* signal);
-// `product` null: no product of the upgrade code installed.
-int CheckProducts(const std::wstring& upgradeCode, const wchar_t* product, const wchar_t* version,
-                  const wchar_t* location);
+// `product` null: no product of the upgrade code installed; else that
+// product alone, in `scope` ("user" or "machine").
+int CheckProducts(const std::wstring& scope, const std::wstring& upgradeCode, const wchar_t* product,
+                  const wchar_t* version, const wchar_t* location);
 // Installs `package` with `commandLine`, which it must refuse with `message`.
 int CheckRefusal(const std::wstring& package, const std::wstring& commandLine, const std::wstring& message);
 

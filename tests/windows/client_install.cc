@@ -1,4 +1,4 @@
-// What the per-user package leaves: the class served by the DLL it
+// What the package leaves, per user or per machine: the class served by the DLL it
 // installed (kept loaded through an upgrade, as Explorer keeps it), the
 // product as Windows Installer itself lists it, and the message of an
 // installation it refuses.
@@ -22,11 +22,10 @@ std::wstring ModuleOf(IUnknown* object) {
   return path;
 }
 
-std::wstring ProductInfo(const wchar_t* product, const wchar_t* property) {
+std::wstring ProductInfo(const wchar_t* product, MSIINSTALLCONTEXT context, const wchar_t* property) {
   wchar_t value[MAX_PATH] = {};
   DWORD chars = MAX_PATH;
-  if (MsiGetProductInfoExW(product, nullptr, MSIINSTALLCONTEXT_USERUNMANAGED, property, value, &chars) !=
-      ERROR_SUCCESS)
+  if (MsiGetProductInfoExW(product, nullptr, context, property, value, &chars) != ERROR_SUCCESS)
     return L"(none)";
   return value;
 }
@@ -73,18 +72,20 @@ int ServeFrom(const std::wstring& file, UINT cx, const std::wstring& dll, const 
   return tally.Finish();
 }
 
-int CheckProducts(const std::wstring& upgradeCode, const wchar_t* product, const wchar_t* version,
-                  const wchar_t* location) {
+int CheckProducts(const std::wstring& scope, const std::wstring& upgradeCode, const wchar_t* product,
+                  const wchar_t* version, const wchar_t* location) {
   Tally tally;
+  const MSIINSTALLCONTEXT context = scope == L"machine" ? MSIINSTALLCONTEXT_MACHINE : MSIINSTALLCONTEXT_USERUNMANAGED;
+  const char* where = scope == L"machine" ? "per machine" : "per user";
   wchar_t found[39] = {};
   int count = 0;
   for (DWORD i = 0; MsiEnumRelatedProductsW(upgradeCode.c_str(), 0, i, found) == ERROR_SUCCESS; ++i) {
     ++count;
-    std::printf("products: %s, per user: %s %s by %s in %s\n", Narrow(found).c_str(),
-                Narrow(ProductInfo(found, INSTALLPROPERTY_INSTALLEDPRODUCTNAME)).c_str(),
-                Narrow(ProductInfo(found, INSTALLPROPERTY_VERSIONSTRING)).c_str(),
-                Narrow(ProductInfo(found, INSTALLPROPERTY_PUBLISHER)).c_str(),
-                Narrow(ProductInfo(found, INSTALLPROPERTY_INSTALLLOCATION)).c_str());
+    std::printf("products: %s, %s: %s %s by %s in %s\n", Narrow(found).c_str(), where,
+                Narrow(ProductInfo(found, context, INSTALLPROPERTY_INSTALLEDPRODUCTNAME)).c_str(),
+                Narrow(ProductInfo(found, context, INSTALLPROPERTY_VERSIONSTRING)).c_str(),
+                Narrow(ProductInfo(found, context, INSTALLPROPERTY_PUBLISHER)).c_str(),
+                Narrow(ProductInfo(found, context, INSTALLPROPERTY_INSTALLLOCATION)).c_str());
   }
   if (product == nullptr) {
     tally.Check(count == 0, "products: none installed (%d)", count);
@@ -99,8 +100,8 @@ int CheckProducts(const std::wstring& upgradeCode, const wchar_t* product, const
                            Want{INSTALLPROPERTY_VERSIONSTRING, version},
                            Want{INSTALLPROPERTY_PUBLISHER, L"The kezthumb developers"},
                            Want{INSTALLPROPERTY_INSTALLLOCATION, location}}) {
-    const std::wstring value = ProductInfo(product, want.property);
-    tally.Check(value == want.value, "products: per user, %s \"%s\" (want \"%s\")", Narrow(want.property).c_str(),
+    const std::wstring value = ProductInfo(product, context, want.property);
+    tally.Check(value == want.value, "products: %s, %s \"%s\" (want \"%s\")", where, Narrow(want.property).c_str(),
                 Narrow(value).c_str(), Narrow(want.value).c_str());
   }
   return tally.Finish();

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""The validation rules (ICEs) that matter to a per-user package writing HKCU
-values under LocalAppData, checked on the tables `msiinfo export` gives.
+"""The validation rules (ICEs) that matter to a package installed per user
+(files under LocalAppData, values under HKCU) or per machine (Program Files,
+HKLM), checked on the tables `msiinfo export` gives.
 
     msi_rules.py PACKAGE.msi
 
@@ -28,7 +29,8 @@ PLATFORM_SCHEMA = {"Intel64": 150, "x64": 200, "Arm64": 500}
 COMPONENT_64BIT, COMPONENT_REGISTRY_KEY_PATH = 0x100, 0x4
 ACTION_NO_IMPERSONATE, ACTION_64BIT_SCRIPT = 0x800, 0x1000
 UPGRADE_ONLY_DETECT, UPGRADE_MIN_INCLUSIVE, UPGRADE_MAX_INCLUSIVE = 0x2, 0x100, 0x200
-HKCU, HKLM = 1, 2
+ACTION_CONTINUE, ACTION_TYPE_MASK, ACTION_SET_PROPERTY, ACTION_DLL_FROM_BINARY = 0x40, 0x3F, 51, 1
+HKMU, HKCU, HKLM = -1, 1, 2
 
 
 class Note(str):
@@ -43,6 +45,8 @@ class Package:
         self.summary = {int(r["PropertyId"]): r["Value"] for r in self.table("_SummaryInformation")}
         self.parent = {r["Directory"]: r["Directory_Parent"] for r in self.table("Directory")}
         self.components = self.table("Component")
+        self.actions = {r["Action"]: r for r in self.table("CustomAction")}
+        self.execute = {r["Action"]: r for r in self.table("InstallExecuteSequence")}
 
     def msiinfo(self, command, *args):
         return subprocess.run(["msiinfo", command, self.path, *args], capture_output=True, text=True,
@@ -74,8 +78,10 @@ def version(text):
 
 
 def ice38(p):
-    """Components in the user's profile keep an HKCU registry value as key path."""
-    hkcu = {r["Registry"] for r in p.table("Registry") if int(r["Root"]) == HKCU}
+    """Components in the user's profile keep an HKCU registry value as key path.
+
+    HKMU counts: per user, where the profile is the folder, it is HKCU."""
+    hkcu = {r["Registry"] for r in p.table("Registry") if int(r["Root"]) in (HKCU, HKMU)}
     for c in p.components:
         if p.ancestors(c["Directory_"]) & PROFILE and not (int(c["Attributes"]) & COMPONENT_REGISTRY_KEY_PATH
                                                             and c["KeyPath"] in hkcu):
@@ -138,14 +144,45 @@ def ice80(p):
             yield f"component {c['Component']} in a folder of the other bitness"
 
 
+def ice57(p):
+    """No registry value is fixed to the installing user.
+
+    Per machine a row under HKCU would be one user's beside every user's
+    files: each row follows the installation (HKMU)."""
+    for r in p.table("Registry"):
+        if int(r["Root"]) == HKCU:
+            yield f"registry {r['Registry']} under HKCU"
+
+
 def ice91(p):
-    """Files in folders that stay one user's: the package refuses ALLUSERS."""
-    refused = "ALLUSERS" not in p.property and any(
-        re.search(r"\bNOT ALLUSERS\b", r["Condition"]) for r in p.table("LaunchCondition"))
+    """Files in folders that stay one user's move to Program Files per machine.
+
+    A custom action that sets a folder above them to a Program Files folder
+    runs in the installation's sequence."""
+    moved = {a["Source"] for name, a in p.actions.items()
+             if int(a["Type"]) & ACTION_TYPE_MASK == ACTION_SET_PROPERTY and name in p.execute
+             and re.match(r"\[ProgramFiles(64)?Folder\]", a["Target"])}
     directory = {c["Component"]: c["Directory_"] for c in p.components}
     for f in p.table("File"):
-        if p.ancestors(directory[f["Component_"]]) & PER_USER_ONLY and not refused:
-            yield f"file {f['File']} stays one user's, yet ALLUSERS is not refused"
+        folders = p.ancestors(directory[f["Component_"]])
+        if folders & PER_USER_ONLY and not folders & moved:
+            yield f"file {f['File']} stays one user's per machine too"
+
+
+def shell(p):
+    """Explorer is told after the installation is committed, never failing it.
+
+    The notification runs after InstallFinalize and its result is ignored."""
+    notify = [a for a in p.actions.values() if int(a["Type"]) & ACTION_TYPE_MASK == ACTION_DLL_FROM_BINARY]
+    if not notify:
+        yield "no custom action from the Binary table tells the shell"
+    finalize = int(p.execute["InstallFinalize"]["Sequence"])
+    for a in notify:
+        step = p.execute.get(a["Action"])
+        if not step or int(step["Sequence"]) <= finalize or step["Condition"]:
+            yield f"{a['Action']} is not run unconditionally after InstallFinalize"
+        if not int(a["Type"]) & ACTION_CONTINUE:
+            yield f"{a['Action']}'s result is not ignored"
 
 
 def ice105(p):
@@ -169,8 +206,8 @@ def ice105(p):
             yield f"registry {r['Registry']} under HKLM"
 
 
-RULES = [("ICE38", ice38), ("ICE61", ice61), ("ICE64", ice64), ("ICE80", ice80), ("ICE91", ice91),
-         ("ICE105", ice105)]
+RULES = [("ICE38", ice38), ("ICE57", ice57), ("ICE61", ice61), ("ICE64", ice64), ("ICE80", ice80),
+         ("ICE91", ice91), ("ICE105", ice105), ("SHELL", shell)]
 
 
 def main(path):

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "check.h"
+#include "check_context.h"
 #include "check_report.h"
 #include "dll/module.h"
 #include "document_format.h"
@@ -228,23 +229,35 @@ void CheckArchitecture(CheckReport& report, const std::wstring& dll, const std::
   }
 }
 
+// Whether this process runs as administrator, where COM passes over the
+// user's classes.
+bool Elevated() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  const BOOL read = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+  CloseHandle(token);
+  return read && elevation.TokenIsElevated != 0;
+}
+
 void CheckClass(CheckReport& report, const std::optional<WORD>& native) {
   const std::wstring classKey = L"CLSID\\" + OurClassId();
   const std::wstring serverKey = classKey + L"\\InprocServer32";
-  std::optional<Entry> classEntry;
-  for (const Hive& hive : kHives) {
+  bool registered[2] = {};
+  for (int i = 0; i < 2; ++i) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(hive.root, (kClasses + classKey).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
-    RegCloseKey(key);
-    classEntry = Entry{&hive, classKey, {}};
-    break;
+    registered[i] = RegOpenKeyExW(kHives[i].root, (kClasses + classKey).c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS;
+    if (registered[i]) RegCloseKey(key);
   }
-  if (!classEntry) {
+  if (!registered[0] && !registered[1]) {
     report.Add(Mark::kProblem, L"class: " + OurClassId() + L" is not registered under " + kBothHives +
                                   L"\\CLSID (install kezthumb again)");
     return;
   }
-  report.Add(Mark::kOk, L"class: " + classEntry->Where());
+  report.Add(Mark::kOk, L"class: " + Entry{&kHives[registered[0] ? 0 : 1], classKey, {}}.Where());
+  if (const auto finding = RegistrationFinding({registered[0], registered[1]}, Elevated()))
+    report.Add(finding->mark, finding->text);
   const auto server = ReadClasses(serverKey);
   const auto model = ReadClasses(serverKey, L"ThreadingModel");
   bool present = false;

@@ -1,0 +1,24 @@
+#include "check_context.h"
+
+namespace kezthumb {
+
+std::optional<Finding> RegistrationFinding(Registrations found, bool elevated) {
+  constexpr wchar_t kBoth[] =
+      L"registration: for you (HKEY_CURRENT_USER) and for every user (HKEY_LOCAL_MACHINE): Explorer uses yours, "
+      L"which hides the machine's";
+  if (found.user && found.machine)
+    return Finding{Mark::kNote, std::wstring(kBoth) +
+                                    (elevated ? L"; programs run as administrator, as this one is, use the machine's"
+                                              : L"")};
+  if (found.machine)
+    return Finding{Mark::kNote, L"registration: for every user of this PC (HKEY_LOCAL_MACHINE), which Explorer uses"};
+  if (found.user && elevated)
+    return Finding{Mark::kProblem,
+                   L"registration: for you alone (HKEY_CURRENT_USER): programs run as administrator, as this one is, "
+                   L"do not see it, nor show thumbnails in their open and save dialogs; to have them too, remove "
+                   L"kezthumb in Apps & features and install it for every user (msiexec /i with its package and "
+                   L"ALLUSERS=1, from an administrator's Command Prompt)"};
+  return std::nullopt;
+}
+
+}  // namespace kezthumb
