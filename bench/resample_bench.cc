@@ -50,14 +50,14 @@ void RowsResample(benchmark::State& state) {
   const int dw = static_cast<int>(state.range(2)), dh = static_cast<int>(state.range(3));
   const std::vector<std::uint32_t> src = kez::testing::PaintingLikePicture(sw, sh, 1);
   lumo::CImage32 dst;
-  if (!dst.Resize(dw, dh) || !lumo::RowResampler::Applies(dst, sw, sh)) {
+  if (!dst.Resize(dw, dh) || !lumo::RowResampler::Applies(dw, dh, sw, sh)) {
     state.SkipWithError("the rows road does not take these sizes");
     return;
   }
   const auto* bytes = reinterpret_cast<const unsigned char*>(src.data());
   const std::size_t total = src.size() * 4;
   for (auto _ : state) {
-    lumo::RowResampler rows(dst, sw, sh);
+    lumo::RowResampler rows(lumo::RowTarget::Of(dst), sw, sh);
     for (std::size_t at = 0; at < total;) {
       std::size_t room = 0;
       unsigned char* space = rows.Space(&room);

@@ -1,45 +1,36 @@
 #include "compose/resample.h"
 
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include "compose/resample_area.h"
 
 namespace lumo {
 namespace {
 
-void PointSample(CImage32& dst, const CImage32& src, std::int64_t stepX, std::int64_t stepY) {
-  const std::int32_t sw = src.m_width, sh = src.m_height, dw = dst.m_width;
-  // Source column of each destination column, or -1 outside the source.
-  std::vector<std::int32_t> column(static_cast<std::size_t>(dw));
-  bool identity = true;
-  for (std::int32_t k = 0; k < dw; ++k) {
-    const std::int64_t sx = (stepX / 2 + k * stepX) >> 16;
-    column[k] = sx < sw ? static_cast<std::int32_t>(sx) : -1;
-    identity = identity && sx == k;
-  }
-  if (identity && dst.m_height == sh && dst.m_pixels != nullptr && src.m_pixels != nullptr) {
-    // Same size, both stored without padding: one copy of the whole image
-    // (row-sized copies between equally aligned rows run at half the speed).
+// Whole images: the sizes equal and both stored without padding, one copy
+// of the whole (row-sized copies between equally aligned rows run at half
+// the speed); else row by row, a row that repeats the one before copied.
+void PointSample(CImage32& dst, const CImage32& src) {
+  const std::int32_t sw = src.m_width, sh = src.m_height, dw = dst.m_width, dh = dst.m_height;
+  if (dw == sw && dh == sh && dst.m_pixels != nullptr && src.m_pixels != nullptr) {
     std::memmove(dst.m_pixels, src.m_pixels, sizeof(std::uint32_t) * static_cast<std::size_t>(dw) * sh);
     return;
   }
-  const std::uint32_t* prevIn = nullptr;
+  const std::unique_ptr<resample::DestinationRows> rows = resample::MakePointRows(dw, dh, sw, sh);
+  resample::Span before;
   const std::uint32_t* prevOut = nullptr;
-  for (std::int32_t j = 0; j < dst.m_height; ++j) {
+  for (std::int32_t j = 0; j < dh; ++j) {
     std::uint32_t* out = dst.RowAddress(j);
     if (out == nullptr) continue;
-    const std::int64_t sy = (stepY / 2 + j * stepY) >> 16;
-    const std::uint32_t* in = sy < sh ? src.RowAddress(static_cast<std::int32_t>(sy)) : nullptr;
-    if (in != nullptr && in == prevIn && prevOut != nullptr) {
-      // Enlargement repeats rows: copy the row already built.
+    const resample::Span rs = rows->RowsOf(j);
+    const std::uint32_t* in = rs.count > 0 ? src.RowAddress(rs.first) : nullptr;
+    if (in != nullptr && rs == before && prevOut != nullptr) {
       std::memmove(out, prevOut, sizeof(std::uint32_t) * static_cast<std::size_t>(dw));
-    } else if (in != nullptr && identity) {
-      std::memmove(out, in, sizeof(std::uint32_t) * static_cast<std::size_t>(dw));
     } else {
-      for (std::int32_t k = 0; k < dw; ++k) out[k] = (in != nullptr && column[k] >= 0) ? in[column[k]] : 0;
+      rows->Fill(j, &in, out);
     }
-    prevIn = in;
+    before = in != nullptr ? rs : resample::Span{};
     prevOut = out;
   }
 }
@@ -55,7 +46,7 @@ bool Resample(CImage32& dst, CImage32& src) {
   ImageLock dstLock(&dst);
   ImageLock srcLock(&src);
   if (resample::PointSampled(sw, sh, dw, dh)) {
-    PointSample(dst, src, resample::Step(sw, dw), resample::Step(sh, dh));
+    PointSample(dst, src);
   } else {
     resample::AreaAverage(dst, src);
   }

@@ -30,26 +30,40 @@ struct Span {
   std::int32_t count = 0;
   std::uint32_t wFirst = 0;
   std::uint32_t wLast = 0;
+  bool operator==(const Span&) const = default;
 };
 
+// How each destination row is made from the source rows under it.
+class DestinationRows {
+ public:
+  virtual ~DestinationRows() = default;
+  // The source rows under destination row j. Two rows with equal spans are
+  // the same pixels.
+  virtual Span RowsOf(std::int32_t j) const = 0;
+  // The most source rows under any destination row.
+  virtual std::int32_t Tallest() const = 0;
+  // Destination row j (dw pixels at out) from rows[t], source row
+  // RowsOf(j).first + t, for every t < RowsOf(j).count.
+  virtual void Fill(std::int32_t j, const std::uint32_t* const* rows, std::uint32_t* out) = 0;
+};
+
+// Nearest-pixel sampling, for sizes PointSampled accepts: each destination
+// row is one source row, its columns picked.
+std::unique_ptr<DestinationRows> MakePointRows(std::int32_t dw, std::int32_t dh, std::int32_t sw, std::int32_t sh);
+
 // The footprints and the row loop chosen for one source and destination size.
-class AreaRows {
+class AreaRows final : public DestinationRows {
  public:
   AreaRows(std::int32_t dw, std::int32_t dh, std::int32_t sw, std::int32_t sh);
-  ~AreaRows();
+  ~AreaRows() override;
   AreaRows(const AreaRows&) = delete;
   AreaRows& operator=(const AreaRows&) = delete;
 
-  // The source rows under destination row j.
-  Span RowsOf(std::int32_t j) const;
-  // The most source rows under any destination row.
-  std::int32_t Tallest() const { return m_tallest; }
+  Span RowsOf(std::int32_t j) const override;
+  std::int32_t Tallest() const override { return m_tallest; }
   // Some footprint lies past the source (never for steps from Step).
   bool AnyEmpty() const { return m_empty; }
-
-  // Destination row j (dw pixels at out) from rows[t], source row
-  // RowsOf(j).first + t, for every t < RowsOf(j).count.
-  void Fill(std::int32_t j, const std::uint32_t* const* rows, std::uint32_t* out);
+  void Fill(std::int32_t j, const std::uint32_t* const* rows, std::uint32_t* out) override;
 
   // One of the row loops: every destination pixel of a row from its
   // vertical footprint and the source rows under it.

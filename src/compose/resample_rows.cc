@@ -1,6 +1,7 @@
 #include "compose/resample_rows.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "compose/resample_area.h"
 
@@ -15,26 +16,26 @@ constexpr std::size_t kMostBufferBytes = 1024 * 1024;
 
 }  // namespace
 
-bool RowResampler::Applies(const CImage32& dst, std::int32_t sw, std::int32_t sh) {
-  const std::int32_t dw = dst.m_width, dh = dst.m_height;
-  if (g_pagedMemory || dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0 || dst.m_pixels == nullptr) return false;
-  if (resample::PointSampled(sw, sh, dw, dh)) return false;
+bool RowResampler::Applies(std::int32_t dw, std::int32_t dh, std::int32_t sw, std::int32_t sh) {
+  if (g_pagedMemory || dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0) return false;
   const std::size_t rowBytes = static_cast<std::size_t>(sw) * 4;
   if (rowBytes > kMostBufferBytes) return false;
+  if (resample::PointSampled(sw, sh, dw, dh)) return true;  // one row each
   // The tallest footprint is at most the step rounded up, plus one row.
   const std::int64_t tallest = (resample::Step(sh, dh) >> 16) + 2;
   return static_cast<std::size_t>(std::min<std::int64_t>(tallest, sh)) * rowBytes <= kMostBufferBytes;
 }
 
-RowResampler::RowResampler(CImage32& dst, std::int32_t sw, std::int32_t sh)
-    : m_dst(dst),
-      m_sh(sh),
-      m_rowBytes(static_cast<std::size_t>(sw) * 4),
-      m_area(std::make_unique<resample::AreaRows>(dst.m_width, dst.m_height, sw, sh)) {
+RowResampler::RowResampler(const RowTarget& target, std::int32_t sw, std::int32_t sh)
+    : m_target(target), m_sh(sh), m_rowBytes(static_cast<std::size_t>(sw) * 4) {
+  if (resample::PointSampled(sw, sh, target.width, target.height))
+    m_method = resample::MakePointRows(target.width, target.height, sw, sh);
+  else
+    m_method = std::make_unique<resample::AreaRows>(target.width, target.height, sw, sh);
   const auto wanted = static_cast<std::int32_t>(std::max<std::size_t>(1, kBufferBytes / m_rowBytes));
-  m_slots = std::min(sh, std::max(m_area->Tallest(), wanted));
+  m_slots = std::min(sh, std::max(m_method->Tallest(), wanted));
   m_buffer.resize(static_cast<std::size_t>(m_slots) * static_cast<std::size_t>(sw));
-  m_rows.resize(static_cast<std::size_t>(m_area->Tallest()));
+  m_rows.resize(static_cast<std::size_t>(std::max(m_method->Tallest(), 1)));
 }
 
 RowResampler::~RowResampler() = default;
@@ -64,18 +65,24 @@ void RowResampler::Wrote(std::size_t bytes) {
   MakeReadyRows();
 }
 
+// A destination row whose footprint is the one before's is that row again.
 void RowResampler::MakeReadyRows() {
-  const std::int32_t dw = m_dst.m_width;
-  while (m_made < m_dst.m_height) {
-    const resample::Span rs = m_area->RowsOf(m_made);
+  const std::size_t rowBytes = static_cast<std::size_t>(m_target.width) * sizeof(std::uint32_t);
+  while (m_made < m_target.height) {
+    const resample::Span rs = m_method->RowsOf(m_made);
     // A footprint past the source (never for truncated steps) is made at
     // once: its pixels are transparent black.
     if (rs.count > 0 && rs.first + rs.count > m_next) break;
-    for (std::int32_t t = 0; t < rs.count; ++t)
-      m_rows[t] = m_buffer.data() + static_cast<std::size_t>((rs.first + t) % m_slots) * (m_rowBytes / 4);
-    m_area->Fill(m_made, m_rows.data(), m_dst.m_pixels + static_cast<std::size_t>(m_made) * static_cast<std::size_t>(dw));
+    std::uint32_t* out = m_target.first + m_made * m_target.stride;
+    if (m_made > 0 && rs == m_method->RowsOf(m_made - 1)) {
+      std::memcpy(out, out - m_target.stride, rowBytes);
+    } else {
+      for (std::int32_t t = 0; t < rs.count; ++t)
+        m_rows[t] = m_buffer.data() + static_cast<std::size_t>((rs.first + t) % m_slots) * (m_rowBytes / 4);
+      m_method->Fill(m_made, m_rows.data(), out);
+    }
     ++m_made;
-    if (m_made < m_dst.m_height) m_oldest = m_area->RowsOf(m_made).first;
+    if (m_made < m_target.height) m_oldest = m_method->RowsOf(m_made).first;
   }
 }
 

@@ -1,8 +1,9 @@
-// Area averaging of a picture that arrives row by row, top row first, as a
+// Resampling of a picture that arrives row by row, top row first, as a
 // decoder produces it: each destination row is made as soon as the last
 // source row under it has arrived, so only a few rows are ever kept, in a
-// small buffer that stays in the cache. The result is Resample's, bit for
-// bit: the same footprints and row loops make every destination row.
+// small buffer that stays in the cache, and each is written straight to its
+// place in the destination. The result is Resample's, bit for bit: the same
+// footprints and row loops make every destination row.
 #pragma once
 
 #include <cstddef>
@@ -15,20 +16,30 @@
 namespace lumo {
 
 namespace resample {
-class AreaRows;
+class DestinationRows;
 }
+
+// Where destination rows go: row j's `width` pixels at first + j x stride
+// (pixels; a negative stride for rows stored bottom up).
+struct RowTarget {
+  std::uint32_t* first;
+  std::ptrdiff_t stride;
+  std::int32_t width;
+  std::int32_t height;
+
+  // An image's pixels, stored in one piece.
+  static RowTarget Of(CImage32& image) { return {image.m_pixels, image.m_width, image.m_width, image.m_height}; }
+};
 
 class RowResampler {
  public:
-  // Whether a sw x sh picture can be resampled into dst row by row:
-  // dst's size calls for area averaging (not nearest-pixel sampling), its
-  // pixels are stored in one piece (no paged storage), and the rows under
-  // one destination row fit the largest buffer kept.
-  static bool Applies(const CImage32& dst, std::int32_t sw, std::int32_t sh);
+  // Whether a sw x sh picture can be resampled to dw x dh row by row: no
+  // paged storage, and the rows under one destination row fit the largest
+  // buffer kept.
+  static bool Applies(std::int32_t dw, std::int32_t dh, std::int32_t sw, std::int32_t sh);
 
-  // For a picture and destination that Applies accepts. dst keeps its size
-  // and must outlive the resampler.
-  RowResampler(CImage32& dst, std::int32_t sw, std::int32_t sh);
+  // For sizes that Applies accepts; the target must outlive the resampler.
+  RowResampler(const RowTarget& target, std::int32_t sw, std::int32_t sh);
   ~RowResampler();
   RowResampler(const RowResampler&) = delete;
   RowResampler& operator=(const RowResampler&) = delete;
@@ -39,16 +50,16 @@ class RowResampler {
   unsigned char* Space(std::size_t* room);
   // `bytes` (at most the last room) were written at the last Space.
   void Wrote(std::size_t bytes);
-  // Every row has arrived, and so every pixel of dst is made.
+  // Every row has arrived, and so every destination row is made.
   bool Complete() const { return m_next == m_sh; }
 
  private:
   void MakeReadyRows();
 
-  CImage32& m_dst;
+  RowTarget m_target;
   std::int32_t m_sh;
   std::size_t m_rowBytes;
-  std::unique_ptr<resample::AreaRows> m_area;
+  std::unique_ptr<resample::DestinationRows> m_method;
   std::int32_t m_slots;                 // rows the buffer holds, row r in slot r % m_slots
   std::vector<std::uint32_t> m_buffer;  // m_slots rows
   std::int32_t m_next = 0;              // rows [0, m_next) have arrived

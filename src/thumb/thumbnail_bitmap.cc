@@ -4,52 +4,11 @@
 #include <bit>
 #include <cstring>
 
-namespace {
+// A pixel value stored as it is is the bytes B, G, R, A only here.
+static_assert(std::endian::native == std::endian::little);
 
-// The image's pixel (x, y) through the buffer, for storage without a cached
-// pointer; 0 where the buffer has no address.
-std::uint32_t BufferPixel(const lumo::CImage32& image, int x, int y) {
-  const std::uint32_t* p = image.m_buffer != nullptr ? image.m_buffer->PixelAddress(x, y) : nullptr;
-  return p != nullptr ? *p : 0;
-}
-
-void PutPixel(std::uint8_t* out, std::uint32_t p) {
-  out[0] = static_cast<std::uint8_t>(p & 0xFF);
-  out[1] = static_cast<std::uint8_t>((p >> 8) & 0xFF);
-  out[2] = static_cast<std::uint8_t>((p >> 16) & 0xFF);
-  out[3] = static_cast<std::uint8_t>(p >> 24);
-}
-
-}  // namespace
-
-void CopyBottomUp(const lumo::CImage32& image, int cx, std::uint8_t* bits) {
-  if (cx <= 0 || bits == nullptr) return;
-  const std::size_t rowBytes = static_cast<std::size_t>(cx) * 4;
-  // Columns the image covers; the rest of each DIB row is 0.
-  const int covered = std::clamp(image.m_width, 0, cx);
-  std::uint8_t* out = bits;
-  for (int i = cx - 1; i >= 0; --i, out += rowBytes) {
-    if (i >= image.m_height) {
-      std::memset(out, 0, rowBytes);
-      continue;
-    }
-    if (image.m_pixels != nullptr) {
-      const std::uint32_t* row = image.m_pixels + static_cast<std::size_t>(i) * static_cast<std::size_t>(image.m_width);
-      if constexpr (std::endian::native == std::endian::little) {
-        // A pixel value written low byte first is its in-memory form here.
-        std::memcpy(out, row, static_cast<std::size_t>(covered) * 4);
-      } else {
-        for (int j = 0; j < covered; ++j) PutPixel(out + static_cast<std::size_t>(j) * 4, row[j]);
-      }
-    } else {
-      for (int j = 0; j < covered; ++j) PutPixel(out + static_cast<std::size_t>(j) * 4, BufferPixel(image, j, i));
-    }
-    std::memset(out + static_cast<std::size_t>(covered) * 4, 0, rowBytes - static_cast<std::size_t>(covered) * 4);
-  }
-}
-
-bool CreateThumbnailBitmap(const lumo::CImage32& image, int cx, HBITMAP* phbmp) {
-  if (phbmp == nullptr) return false;
+HBITMAP CreateThumbnailSection(int cx, std::uint8_t** bits) {
+  *bits = nullptr;
   BITMAPINFO info;
   std::memset(&info, 0, sizeof(info));
   BITMAPINFOHEADER& header = info.bmiHeader;
@@ -59,10 +18,26 @@ bool CreateThumbnailBitmap(const lumo::CImage32& image, int cx, HBITMAP* phbmp) 
   header.biPlanes = 1;
   header.biBitCount = 32;
   header.biCompression = BI_RGB;
-  void* bits = nullptr;
-  const HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  *phbmp = bitmap;
-  if (bitmap == nullptr || bits == nullptr) return false;
-  CopyBottomUp(image, cx, static_cast<std::uint8_t*>(bits));
-  return true;
+  void* memory = nullptr;
+  const HBITMAP section = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &memory, nullptr, 0);
+  if (section != nullptr) *bits = static_cast<std::uint8_t*>(memory);
+  return section;
+}
+
+lumo::RowTarget SectionRows(std::uint8_t* bits, int cx, int left, int top, int width, int height) {
+  auto* pixels = reinterpret_cast<std::uint32_t*>(bits);
+  const std::ptrdiff_t row = cx;
+  return {pixels + (cx - 1 - top) * row + left, -row, width, height};
+}
+
+void CopyIntoSection(const lumo::CImage32& picture, int cx, int left, int top, std::uint8_t* bits) {
+  const int x0 = std::max(left, 0), x1 = std::min(left + picture.m_width, cx);
+  const int y0 = std::max(top, 0), y1 = std::min(top + picture.m_height, cx);
+  if (x0 >= x1 || y0 >= y1) return;
+  const lumo::RowTarget rows = SectionRows(bits, cx, 0, 0, cx, cx);
+  for (int y = y0; y < y1; ++y) {
+    const std::uint32_t* in = picture.RowAddress(y - top);
+    if (in != nullptr)
+      std::memcpy(rows.first + y * rows.stride + x0, in + (x0 - left), static_cast<std::size_t>(x1 - x0) * 4);
+  }
 }

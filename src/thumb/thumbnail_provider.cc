@@ -6,7 +6,6 @@
 #include <new>
 #include <utility>
 
-#include "compose/draw.h"
 #include "compose/resample.h"
 #include "compose/resample_rows.h"
 #include "thumb/module_count.h"
@@ -32,49 +31,42 @@ class StreamReference {
   IStream* m_stream;
 };
 
-// The drawing record for placing the preview: a plain copy.
-lumo::DrawParams PlacementParams() {
-  lumo::DrawParams params;
-  params.tag = -1;
-  params.mode = static_cast<std::int32_t>(lumo::BlendMode::Copy);
-  params.opacity = 255;
-  params.gamma = 0;
-  params.fillColour = 0xFF000000u;
-  params.keyColour = 0;
-  params.carried0 = 0;
-  params.carried1 = 1;
-  params.carried2 = 0;
-  params.carried3 = 1;
-  params.carried4 = 255;
-  params.carried5 = 0;
-  params.carried6 = 0;
-  std::fill(std::begin(params.carried7), std::end(params.carried7), 0);
-  return params;
-}
-
 // The size FitSize gives a picture in the cx x cx square, a side of 0
-// raised to 1.
-void FittedSize(int edge, std::int32_t width, std::int32_t height, std::int32_t* w, std::int32_t* h) {
+// raised to 1, and where it lies: centred, cx halved as unsigned, the
+// sides as signed.
+struct Fitted {
+  std::int32_t width = 1, height = 1, left = 0, top = 0;
+};
+
+Fitted FitInto(UINT cx, std::int32_t width, std::int32_t height) {
   lumo::FitResult fit;
-  lumo::FitSize(edge, edge, width, height, fit);
-  *w = std::max(fit.width, 1);
-  *h = std::max(fit.height, 1);
+  lumo::FitSize(static_cast<std::int32_t>(cx), static_cast<std::int32_t>(cx), width, height, fit);
+  Fitted f;
+  f.width = std::max(fit.width, 1);
+  f.height = std::max(fit.height, 1);
+  const auto half = static_cast<std::int32_t>(cx / 2);
+  f.left = half - f.width / 2;
+  f.top = half - f.height / 2;
+  return f;
 }
 
-// The fitted image made straight from the rows a reader decodes, where the
-// row-by-row resampler serves the picture's size; else the reader keeps to
-// the whole image.
-class FittedRows final : public PictureRows {
+// The fitted picture made straight from the rows a reader decodes, into
+// its place in the section, where the row resampler serves the picture's
+// size; else the reader keeps to the whole image.
+class SectionRowsSink final : public PictureRows {
  public:
-  FittedRows(int edge, lumo::CImage32& fitted) : m_edge(edge), m_fitted(fitted) {}
+  SectionRowsSink(UINT cx, std::uint8_t* bits) : m_cx(cx), m_bits(bits) {}
 
   bool Begin(std::int32_t width, std::int32_t height) override {
-    if (m_resampler || width < 1 || height < 1) return false;
-    std::int32_t w = 0, h = 0;
-    FittedSize(m_edge, width, height, &w, &h);
-    if (!m_fitted.Resize(w, h) || !lumo::RowResampler::Applies(m_fitted, width, height)) return false;
+    if (m_bits == nullptr || m_resampler || width < 1 || height < 1) return false;
+    const Fitted f = FitInto(m_cx, width, height);
+    const auto cx = static_cast<std::int32_t>(m_cx);
+    if (f.left < 0 || f.top < 0 || f.left + f.width > cx || f.top + f.height > cx ||
+        !lumo::RowResampler::Applies(f.width, f.height, width, height))
+      return false;
     try {
-      m_resampler = std::make_unique<lumo::RowResampler>(m_fitted, width, height);
+      m_resampler = std::make_unique<lumo::RowResampler>(
+          SectionRows(m_bits, cx, f.left, f.top, f.width, f.height), width, height);
     } catch (const std::bad_alloc&) {
       return false;  // no memory for the rows: the reader keeps to the image
     }
@@ -84,58 +76,51 @@ class FittedRows final : public PictureRows {
   void Wrote(std::size_t bytes) override { m_resampler->Wrote(bytes); }
   void Finish() override { m_finished = true; }
 
-  // The fitted image holds the reader's picture.
+  // The section holds the reader's picture.
   bool Made() const { return m_finished && m_resampler && m_resampler->Complete(); }
 
  private:
-  int m_edge;
-  lumo::CImage32& m_fitted;
+  UINT m_cx;
+  std::uint8_t* m_bits;
   std::unique_ptr<lumo::RowResampler> m_resampler;
   bool m_finished = false;
 };
 
 // The picture of the stream, fitted and centred on a transparent cx x cx
-// square, as a DIB section in *bitmap. S_OK, S_FALSE when there is no
-// thumbnail, E_OUTOFMEMORY when an image cannot get its storage.
-// *bitmapTried tells whether a section was asked for.
-HRESULT Render(const RowsReader& reader, UINT cx, StreamReference& stream, HBITMAP* bitmap,
-               bool* bitmapTried) {
-  const int edge = static_cast<int>(cx);
-  lumo::CImage32 output;
-  if (!output.Resize(edge, edge)) return E_OUTOFMEMORY;
-  {
-    lumo::ImageLock lock(&output);
-    std::uint32_t* pixels = output.RowAddress(0);
-    if (pixels != nullptr)
-      std::memset(pixels, 0,
-                  static_cast<std::size_t>(output.m_width) * static_cast<std::size_t>(output.m_height) * 4);
-  }
+// square, as a DIB section in *bitmap. The section is made first, so that
+// the rows go straight into it; a picture read whole is resampled and
+// copied in. S_OK, S_FALSE when there is no thumbnail, E_OUTOFMEMORY when
+// the fitted image cannot get its storage. *bitmapTried tells whether a
+// section was asked for after the picture was read.
+HRESULT Render(const RowsReader& reader, UINT cx, StreamReference& stream, HBITMAP* bitmap, bool* bitmapTried) {
   if (stream.get() == nullptr) return S_FALSE;
-
-  {
-    lumo::CImage32 document;
-    lumo::CImage32 fitted;
-    FittedRows rows(edge, fitted);
-    if (!reader(document, stream.get(), rows)) {
-      stream.Release();
-      return S_FALSE;
-    }
-    if (!rows.Made()) {
-      std::int32_t w = 0, h = 0;
-      FittedSize(edge, document.m_width, document.m_height, &w, &h);
-      if (!fitted.Resize(w, h)) return E_OUTOFMEMORY;
-      lumo::Resample(fitted, document);
-    }
-    const std::int32_t w = fitted.m_width;
-    const std::int32_t h = fitted.m_height;
-    const auto half = static_cast<std::int32_t>(cx / 2);
-    lumo::DrawImage(output, PlacementParams(), half - w / 2, half - h / 2, fitted, w, h);
+  std::uint8_t* bits = nullptr;
+  *bitmap = CreateThumbnailSection(static_cast<int>(cx), &bits);
+  if (bits == nullptr && *bitmap != nullptr) DeleteObject(std::exchange(*bitmap, nullptr));
+  SectionRowsSink rows(cx, bits);
+  lumo::CImage32 document;
+  if (!reader(document, stream.get(), rows)) {
     stream.Release();
+    return S_FALSE;
   }
-
-  lumo::ImageLock lock(&output);
-  *bitmapTried = true;
-  return CreateThumbnailBitmap(output, edge, bitmap) ? S_OK : S_FALSE;
+  if (!rows.Made()) {
+    const Fitted f = FitInto(cx, document.m_width, document.m_height);
+    lumo::CImage32 fitted;
+    if (!fitted.Resize(f.width, f.height)) return E_OUTOFMEMORY;
+    lumo::Resample(fitted, document);
+    stream.Release();
+    if (bits == nullptr) {
+      // No section before: it is asked for once more, as it would be made
+      // after the reading.
+      *bitmapTried = true;
+      *bitmap = CreateThumbnailSection(static_cast<int>(cx), &bits);
+      if (bits == nullptr) return S_FALSE;
+    }
+    lumo::ImageLock lock(&fitted);
+    CopyIntoSection(fitted, static_cast<int>(cx), f.left, f.top, bits);
+  }
+  stream.Release();
+  return S_OK;
 }
 
 }  // namespace

@@ -91,11 +91,11 @@ Pixels ResampleVia(const Pixels& px, int sw, int sh, int dw, int dh) {
   EXPECT_EQ(src.m_height, sh);
   // Wherever the rows road serves the sizes, it gives the same bits from
   // the rows arriving in uneven pieces.
-  if (RowResampler::Applies(dst, sw, sh)) {
+  if (RowResampler::Applies(dw, dh, sw, sh)) {
     CImage32 fed;
     EXPECT_TRUE(fed.Resize(dw, dh));
     fed.Fill(0x5A5A5A5Au);
-    RowResampler rows(fed, sw, sh);
+    RowResampler rows(RowTarget::Of(fed), sw, sh);
     const auto* bytes = reinterpret_cast<const unsigned char*>(px.data());
     const std::size_t pieces[] = {1, 4093, 7, std::size_t{1} << 20};
     for (std::size_t at = 0, turn = 0; at < px.size() * 4; ++turn) {

@@ -1,4 +1,5 @@
-// The output image as a bottom-up 32-bit DIB: header, row order, byte order.
+// The section as a bottom-up 32-bit DIB: header, row order, byte order, and
+// a picture copied in at its place.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -30,6 +31,15 @@ class ThumbnailBitmapTest : public ::testing::Test {
 void Paint(lumo::CImage32& image, int w, int h, std::uint32_t colour) {
   ASSERT_TRUE(image.Resize(w, h));
   image.Fill(colour);
+}
+
+// A section with the image copied in at the square's top-left corner, as
+// the thumbnail would show it; false when it has no pixels.
+bool CreateThumbnailBitmap(const lumo::CImage32& image, int cx, HBITMAP* bitmap) {
+  std::uint8_t* bits = nullptr;
+  *bitmap = CreateThumbnailSection(cx, &bits);
+  if (bits != nullptr) CopyIntoSection(image, cx, 0, 0, bits);
+  return bits != nullptr;
 }
 
 TEST_F(ThumbnailBitmapTest, HeaderDescribesABottomUpThirtyTwoBitSquare) {
@@ -135,29 +145,27 @@ TEST_F(ThumbnailBitmapTest, SectionWithoutPixelsIsAFailureThatStillHandsOverTheH
 }
 
 TEST_F(ThumbnailBitmapTest, NoSectionForAnEmptyEdge) {
-  lumo::CImage32 image;
-  HBITMAP bitmap = reinterpret_cast<HBITMAP>(0x10);
-  EXPECT_FALSE(CreateThumbnailBitmap(image, 0, &bitmap));
-  EXPECT_EQ(bitmap, nullptr);
-  EXPECT_FALSE(CreateThumbnailBitmap(image, 4, nullptr));
+  std::uint8_t* bits = reinterpret_cast<std::uint8_t*>(0x10);
+  EXPECT_EQ(CreateThumbnailSection(0, &bits), nullptr);
+  EXPECT_EQ(bits, nullptr);
   EXPECT_EQ(pt::CreateDIBSectionCalls(), 1);
 }
 
-TEST_F(ThumbnailBitmapTest, CopyWritesExactlyTheBlockItIsGiven) {
+// A picture placed anywhere: its pixels at their place, bottom row first in
+// memory, and nothing else written.
+TEST_F(ThumbnailBitmapTest, CopyWritesThePictureAtItsPlaceAndNothingElse) {
   lumo::CImage32 image;
-  ASSERT_TRUE(kez::testing::FillPaintingLikePicture(image, 3, 3, 1));
-  // Guard bytes around the block stay as they were.
-  std::vector<std::uint8_t> block(3 * 3 * 4 + 8, 0xAB);
-  CopyBottomUp(image, 3, block.data() + 4);
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(block[i], 0xAB);
-    EXPECT_EQ(block[block.size() - 1 - i], 0xAB);
+  ASSERT_TRUE(kez::testing::FillPaintingLikePicture(image, 3, 2, 1));
+  for (const auto& [left, top] : {std::pair{0, 0}, {2, 1}, {-1, 3}, {4, -1}}) {
+    std::vector<std::uint32_t> square(5 * 5, 0xABABABABu);
+    CopyIntoSection(image, 5, left, top, reinterpret_cast<std::uint8_t*>(square.data()));
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 5; ++x) {
+        const bool inside = x >= left && x < left + 3 && y >= top && y < top + 2;
+        const std::uint32_t want = inside ? image.m_pixels[(y - top) * 3 + (x - left)] : 0xABABABABu;
+        ASSERT_EQ(square[static_cast<std::size_t>(4 - y) * 5 + x], want) << x << "," << y << " at " << left << "," << top;
+      }
   }
-  // Memory row 0 is image row 2.
-  const std::uint8_t* first = block.data() + 4;
-  const std::uint32_t p = image.m_pixels[6];
-  EXPECT_EQ(first[0], p & 0xFF);
-  EXPECT_EQ(first[3], p >> 24);
 }
 
 }  // namespace

@@ -201,6 +201,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TwoRoadCase{"zlib_1024_to_256", 1024, 1024, 256, nullptr},
         TwoRoadCase{"zlib_portrait_to_97", 300, 500, 97, nullptr},
+        TwoRoadCase{"zlib_tripled_to_1536", 512, 512, 1536, nullptr},
+        TwoRoadCase{"zlib_enlarged_to_2560", 1024, 700, 2560, nullptr},
         TwoRoadCase{"stored_read_whole", 300, 200, 128, nullptr, false},
         TwoRoadCase{"zlib_cut_short", 300, 200, 128,
                  [](PackedDocument& d) {

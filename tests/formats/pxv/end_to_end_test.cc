@@ -117,6 +117,7 @@ INSTANTIATE_TEST_SUITE_P(Documents, EndToEnd,
                                            E2eCase{"portrait_96", 90, 240, 96, true},
                                            E2eCase{"small_scaled_up_256", 16, 16, 256, false},
                                            E2eCase{"exact_multiple_96", 48, 24, 96, true},
+                                           E2eCase{"enlarged_to_2560", 300, 200, 2560, true},
                                            E2eCase{"stat_claims_2_to_the_62_bytes", 4, 4, 96, true, 1ULL << 46}),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -246,6 +247,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RoadCase{"zstd_enlarged_not_a_multiple", 30, 20, 256, Zstd},
                       RoadCase{"raw_exact_multiple_point_sampled", 64, 32, 128, Raw},
                       RoadCase{"zstd_to_one_pixel", 200, 100, 1, Zstd},
+                      RoadCase{"zstd_doubled_to_2048", 1024, 1024, 2048, Zstd},
+                      RoadCase{"raw_enlarged_to_2560", 1024, 768, 2560, Raw},
                       RoadCase{"raw_blob_longer_than_picture", 200, 120, 64, RawLonger},
                       RoadCase{"zstd_blob_longer_than_picture", 200, 120, 64, ZstdLonger},
                       RoadCase{"raw_blob_shorter_than_picture", 200, 120, 64, RawShorter},
