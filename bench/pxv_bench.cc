@@ -2,19 +2,23 @@
 // a painting-like picture with a one-level canvas grain, which compresses
 // about 2:1 like real paintings; without grain it compresses 19:1 and
 // decompresses four times faster than any real document): the reader alone
-// and the whole GetThumbnail at cx 256 (rows decoded straight into the
-// resampler, and the whole picture's road beside it), beside decompressing
-// the same zstd frames with the library alone, in one call or streamed
-// through a small buffer.
+// and the whole GetThumbnail at the sizes Explorer asks for (rows decoded
+// straight into the resampler and on into the section; at 256 the whole
+// picture's road beside it), the parts a thumbnail cannot do without (the
+// reading alone, the resampling alone, a fresh section written once), and
+// decompressing the same zstd frames with the library alone, in one call or
+// streamed through a small buffer.
 //
 //   build/<dir>/bench/pxv_bench --benchmark_min_time=1
 #include <benchmark/benchmark.h>
 #include <zstd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "dll/module.h"
+#include "compose/resample.h"
 #include "formats/pxv/pxv_reader.h"
 #include "thumb/thumbnail_provider.h"
 #include "lumo/image.h"
@@ -117,11 +121,13 @@ void BM_ReadPxvDocument(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadPxvDocument)->Unit(benchmark::kMillisecond);
 
-// The shell's road; with whole = 1 a provider bound to the reader's
-// whole-picture form (decoded into a 4 MiB image, then resampled).
-void BM_GetThumbnail256(benchmark::State& state) {
+// The shell's road at a size; with whole = 1 a provider bound to the
+// reader's whole-picture form (decoded into a 4 MiB image, then
+// resampled).
+void BM_GetThumbnail(benchmark::State& state) {
   const Fixture& data = Data();
-  const bool whole = state.range(0) != 0;
+  const UINT cx = static_cast<UINT>(state.range(0));
+  const bool whole = state.range(1) != 0;
   kez::testing::TestStream stream(data.document);
   IClassFactory* factory = nullptr;
   DllGetClassObject(CLSID_KezThumbnailProvider, IID_IClassFactory, reinterpret_cast<void**>(&factory));
@@ -138,14 +144,51 @@ void BM_GetThumbnail256(benchmark::State& state) {
     init->QueryInterface(IID_IThumbnailProvider, reinterpret_cast<void**>(&provider));
     HBITMAP bitmap = nullptr;
     WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
-    if (provider->GetThumbnail(256, &bitmap, &alpha) != S_OK) state.SkipWithError("GetThumbnail failed");
+    if (provider->GetThumbnail(cx, &bitmap, &alpha) != S_OK) state.SkipWithError("GetThumbnail failed");
     DeleteObject(bitmap);
     provider->Release();
     init->Release();
   }
   factory->Release();
 }
-BENCHMARK(BM_GetThumbnail256)->ArgName("whole")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetThumbnail)
+    ->ArgNames({"cx", "whole"})
+    ->ArgsProduct({{96, 256, 1024, 2048, 2560}, {0}})
+    ->Args({256, 1})
+    ->Unit(benchmark::kMillisecond);
+
+// The parts of a thumbnail beside the reading alone above: the resampler
+// alone into a reused image of the fitted size, and a fresh section's
+// worth of memory written once, as the section is.
+void BM_ResampleFitted(benchmark::State& state) {
+  const int cx = static_cast<int>(state.range(0));
+  lumo::CImage32 source, fitted;
+  if (!source.Resize(1024, 1024) || !fitted.Resize(cx, cx)) {
+    state.SkipWithError("image allocation failed");
+    return;
+  }
+  std::memcpy(source.m_pixels, Data().picture.pixels.data(), std::size_t{1024} * 1024 * 4);
+  for (auto _ : state) {
+    lumo::Resample(fitted, source);
+    benchmark::DoNotOptimize(fitted.m_pixels);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_ResampleFitted)->ArgName("cx")->Arg(96)->Arg(256)->Arg(1024)->Arg(2048)->Arg(2560)->Unit(
+    benchmark::kMillisecond);
+
+void BM_FreshSection(benchmark::State& state) {
+  const std::size_t bytes = static_cast<std::size_t>(state.range(0)) * static_cast<std::size_t>(state.range(0)) * 4;
+  for (auto _ : state) {
+    auto* memory = static_cast<std::uint8_t*>(std::calloc(bytes, 1));
+    std::memset(memory, 0x5A, bytes);
+    benchmark::DoNotOptimize(memory);
+    benchmark::ClobberMemory();
+    std::free(memory);
+  }
+}
+BENCHMARK(BM_FreshSection)->ArgName("cx")->Arg(96)->Arg(256)->Arg(1024)->Arg(2048)->Arg(2560)->Unit(
+    benchmark::kMillisecond);
 
 }  // namespace
 
