@@ -275,21 +275,32 @@ void BM_LargeFillCache(benchmark::State& state) {
 }
 BENCHMARK(BM_LargeFillCache)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
-// The desktop's one-file run: a whole process, wall time per run, and its
-// peak resident memory above that of a run that makes no thumbnail.
+// The desktop's one-file run at a size: a whole process, wall time per
+// run, and its peak resident memory above that of a run that makes no
+// thumbnail.
 void BM_LargeOneShot(benchmark::State& state) {
   const std::string output = (TheCorpus().dir / "one.png").string();
+  const std::string size = std::to_string(state.range(0));
   ChildUsage child, baseline;
   long peak = 0;
   for (auto _ : state) {
-    if (!RunKezthumb({"-s", "256", LargeDocument().string(), output}, &child)) state.SkipWithError("kezthumb failed");
+    if (!RunKezthumb({"-s", size, LargeDocument().string(), output}, &child)) state.SkipWithError("kezthumb failed");
     peak = std::max(peak, child.peakKiB);
   }
   RunKezthumb({"--version"}, &baseline);
   state.counters["cpu_ms"] = child.cpuSeconds * 1000.0 / static_cast<double>(state.iterations());
   state.counters["peak_above_baseline_MiB"] = static_cast<double>(peak - baseline.peakKiB) / 1024.0;
 }
-BENCHMARK(BM_LargeOneShot)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(30);
+BENCHMARK(BM_LargeOneShot)
+    ->ArgName("cx")
+    ->Arg(256)
+    ->Arg(96)
+    ->Arg(1024)
+    ->Arg(2048)
+    ->Arg(2560)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(30);
 
 // The peer's one-file run on the same picture as a PNG.
 void BM_LargeGdkPixbufOneShot(benchmark::State& state) {

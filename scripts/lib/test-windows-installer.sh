@@ -36,6 +36,9 @@ reg_text() {  # reg_text KEY: the key and everything below it as text, or nothin
   timeout 60 wine reg export "$1" "$(winpath "$file")" /y >/dev/null 2>&1 || return 0
   iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r'
 }
+classes_text() {  # classes_text HIVE: HIVE\Software\Classes as text, but Windows Installer's own records of products
+  reg_text "$1\\Software\\Classes" | awk '/^\[/ { skip = index($0, "\\Software\\Classes\\Installer") > 0 } !skip'
+}
 reg_value() {  # reg_value KEY NAME: that string value, or nothing
   timeout 60 wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_SZ *//p"
 }
@@ -82,8 +85,8 @@ reg_quiet add 'HKCU\Software\Classes\.kez' /ve /d OtherPaint.Document /f
 reg_quiet add 'HKCU\Software\Classes\.kez\shellex\{8895b1c6-b41f-4c1c-a562-0d564250836f}' /ve /d "$other_class" /f
 reg_quiet add 'HKCU\Software\Classes\OtherPaint.Document' /ve /d 'Other paint document' /f
 reg_quiet add "HKCU\\Software\\Classes\\CLSID\\$other_class\\InprocServer32" /ve /d 'C:\other\preview.dll' /f
-reg_text 'HKCU\Software\Classes' > "$work/user-before.txt"
-reg_text 'HKLM\Software\Classes' > "$work/machine-before.txt"
+classes_text HKCU > "$work/user-before.txt"
+classes_text HKLM > "$work/machine-before.txt"
 # Both keys exist: an empty text is a failed export, which would compare equal.
 check "installer: the classes read before the install" test -s "$work/user-before.txt" -a -s "$work/machine-before.txt"
 profiles > "$work/files-before.txt"
@@ -125,7 +128,7 @@ lifecycle() {
   check "$context: installed kezthumb.exe equals the build's" cmp -s "$installed/$old/kezthumb.exe" "$exe"
   check "$context: registry entries" client 30 registry "$context" .kez present "$installed_win\\$old\\kezthumb.dll"
   check "$context: nothing new under $other\\Software\\Classes" \
-    cmp -s "$work/$other_before-before.txt" <(reg_text "$other\\Software\\Classes")
+    cmp -s "$work/$other_before-before.txt" <(classes_text "$other")
   check "$context: no $other\\Software\\kezthumb" test -z "$(reg_text "$other\\Software\\kezthumb")"
   check "$context: the product" products "$old_msi"
   check "$context: the other context refused, with the package's message" \
@@ -189,7 +192,7 @@ lifecycle() {
   told "$context: removal"
   for hive in HKCU HKLM; do
     check "$context uninstall: $hive\\Software\\Classes as before the install (the other program's .kez kept)" \
-      cmp -s "$work/$([ $hive = HKCU ] && echo user || echo machine)-before.txt" <(reg_text "$hive\\Software\\Classes")
+      cmp -s "$work/$([ $hive = HKCU ] && echo user || echo machine)-before.txt" <(classes_text $hive)
   done
   check "$context uninstall: no $own\\Software\\kezthumb" test -z "$(reg_text "$own\\Software\\kezthumb")"
   check "$context uninstall: no product" client 30 products "$context" "$upgrade_code"

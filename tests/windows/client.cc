@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <utility>
 
 namespace client {
 
@@ -108,12 +109,31 @@ IClassFactory* ClassObject() {
   return factory;
 }
 
+bool g_wholeRoad = false;
+
+namespace {
+
+thread_local bool t_refuseSection = false;
+
+HBITMAP WINAPI SectionAfterReading(HDC dc, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section,
+                                   DWORD offset) {
+  if (!std::exchange(t_refuseSection, false)) return CreateDIBSection(dc, info, usage, bits, section, offset);
+  if (bits != nullptr) *bits = nullptr;
+  return nullptr;
+}
+
+}  // namespace
+
 std::uint64_t OneThumbnail(const std::wstring& path, UINT cx, IClassFactory* factory) {
   IStream* stream = nullptr;
   if (FAILED(OpenFileStream(path, &stream))) return 0;
   std::uint64_t hash = 0;
   IThumbnailProvider* provider = nullptr;
   if (SUCCEEDED(CreateProvider(stream, &provider, factory))) {
+    if (g_wholeRoad) {
+      t_refuseSection = PatchImport(GetModuleHandleW(L"kezthumb.dll"), "gdi32.dll", "CreateDIBSection",
+                                    reinterpret_cast<void*>(&SectionAfterReading)) > 0;
+    }
     HBITMAP bitmap = nullptr;
     WTS_ALPHATYPE alpha = kUntouchedAlpha;
     Dib dib;
@@ -219,6 +239,7 @@ int Run(int argc, wchar_t** argv) {
     return 1;
   }
   int code = 2;
+  client::g_wholeRoad = mode == L"exit-held" || mode == L"fibers" || mode == L"threads" || mode == L"unloads";
   if (mode == L"compare" && argc == 3) {
     code = client::CompareCases(argv[2]);
   } else if (mode == L"notice" && argc == 4) {

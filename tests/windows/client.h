@@ -58,6 +58,11 @@ IClassFactory* ClassObject();
 // One thumbnail through the registry and a file stream; the hash of its
 // bits, 0 when there is none.
 std::uint64_t OneThumbnail(const std::wstring& path, UINT cx, IClassFactory* factory = nullptr);
+// The rows of a thumbnail go straight into its section; only a picture
+// read whole takes images from the block pools. With this set, OneThumbnail
+// refuses each thumbnail's first section, as a host short of memory might,
+// so that the DLL reads the picture whole and the pools serve it.
+extern bool g_wholeRoad;
 
 // The process's memory as the pools see it: a region is a committed private
 // allocation of 16 MiB at a 16 MiB boundary, which nothing else makes, so

@@ -1,21 +1,28 @@
 #include "dib_pixels.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace kezthumb {
+namespace {
 
-void ConvertDibRows(const std::uint8_t* bits, int cx, bool bottomUp, bool opaque, std::uint8_t* rgba) {
-  const std::size_t stride = static_cast<std::size_t>(cx) * 4;
-  for (int y = 0; y < cx; ++y) {
-    const std::uint8_t* src = bits + stride * static_cast<std::size_t>(bottomUp ? cx - 1 - y : y);
-    std::uint8_t* dst = rgba + stride * static_cast<std::size_t>(y);
-    for (int x = 0; x < cx; ++x, src += 4, dst += 4) {
-      dst[0] = src[2];
-      dst[1] = src[1];
-      dst[2] = src[0];
-      dst[3] = opaque ? 0xFF : src[3];
-    }
+// B, G, R, A to R, G, B, A, one row.
+void SwapRedBlue(std::uint8_t* row, int cx, bool opaque) {
+  for (int x = 0; x < cx; ++x, row += 4) {
+    std::swap(row[0], row[2]);
+    if (opaque) row[3] = 0xFF;
   }
+}
+
+}  // namespace
+
+void ConvertDibInPlace(std::uint8_t* bits, int cx, bool bottomUp, bool opaque) {
+  const std::size_t stride = static_cast<std::size_t>(cx) * 4;
+  for (int y = 0; y < cx; ++y) SwapRedBlue(bits + stride * static_cast<std::size_t>(y), cx, opaque);
+  if (!bottomUp) return;
+  for (int y = 0; y < cx / 2; ++y)
+    std::swap_ranges(bits + stride * static_cast<std::size_t>(y), bits + stride * static_cast<std::size_t>(y + 1),
+                     bits + stride * static_cast<std::size_t>(cx - 1 - y));
 }
 
 }  // namespace kezthumb

@@ -4,8 +4,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "byte_sink.h"
 
 namespace kezthumb {
 
@@ -26,8 +29,18 @@ bool ReadFileHead(const std::filesystem::path& path, std::uint8_t* buffer, std::
 // temporary file is removed on failure, and (on POSIX) on SIGINT, SIGTERM or
 // SIGHUP while it exists. A private file is readable by its owner only (0600); otherwise the
 // usual 0666 less the umask.
-bool WriteFileAtomically(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes,
+// `produce` hands the file's bytes to its sink as it makes them, so that
+// they are never all in memory at once; it says why it failed, unless the
+// sink did: then the write's own reason is given.
+bool WriteFileAtomically(const std::filesystem::path& path,
+                         const std::function<bool(const ByteSink& sink, std::string* error)>& produce,
                          bool privateFile, std::string* error);
+inline bool WriteFileAtomically(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes,
+                                bool privateFile, std::string* error) {
+  return WriteFileAtomically(
+      path, [&bytes](const ByteSink& sink, std::string*) { return sink(bytes.data(), bytes.size()); }, privateFile,
+      error);
+}
 
 // Creates `path` and its missing parents; the folders made here are private to
 // their owner (0700). Existing folders are left as they are.

@@ -53,10 +53,10 @@ extern "C" void OnInterrupt(int signal) {
 std::string Reason(int error) { return std::strerror(error); }
 
 // Writes all of `bytes`, retrying short writes and interruptions.
-bool WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
+bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t size) {
   std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
+  while (done < size) {
+    const ssize_t put = write(fd, bytes + done, size - done);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) {
       if (put == 0) errno = EIO;
@@ -107,7 +107,8 @@ bool ReadFileHead(const std::filesystem::path& path, std::uint8_t* buffer, std::
   return true;
 }
 
-bool WriteFileAtomically(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes,
+bool WriteFileAtomically(const std::filesystem::path& path,
+                         const std::function<bool(const ByteSink& sink, std::string* error)>& produce,
                          bool privateFile, std::string* error) {
   // A hidden name in the same folder, so the rename never crosses devices.
   thread_local std::mt19937_64 random{std::random_device{}()};
@@ -139,8 +140,14 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::vector<st
     *error = "no free temporary name";
     return false;
   }
-  bool ok = WriteAll(fd, bytes);
-  int saved = errno;
+  int saved = 0;
+  const ByteSink sink = [fd, &saved](const std::uint8_t* bytes, std::size_t size) {
+    if (WriteAll(fd, bytes, size)) return true;
+    saved = errno;
+    return false;
+  };
+  std::string reason;
+  bool ok = produce(sink, &reason);
   if (close(fd) != 0 && ok) {
     ok = false;
     saved = errno;
@@ -151,7 +158,7 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::vector<st
   }
   if (!ok) {
     unlink(temp.c_str());
-    *error = Reason(saved);
+    *error = saved != 0 ? Reason(saved) : reason;
   }
   FreeSlot(slot);
   return ok;

@@ -65,7 +65,8 @@ bool ReadFileHead(const std::filesystem::path& path, std::uint8_t* buffer, std::
   return true;
 }
 
-bool WriteFileAtomically(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes, bool,
+bool WriteFileAtomically(const std::filesystem::path& path,
+                         const std::function<bool(const ByteSink& sink, std::string* error)>& produce, bool,
                          std::string* error) {
   thread_local std::mt19937_64 random{std::random_device{}()};
   const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
@@ -86,18 +87,22 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::vector<st
     *error = "no free temporary name";
     return false;
   }
-  bool ok = true;
   DWORD failure = 0;
-  std::size_t done = 0;
-  while (ok && done < bytes.size()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
-    DWORD put = 0;
-    if (!WriteFile(file, bytes.data() + done, chunk, &put, nullptr) || put == 0) {
-      ok = false;
-      failure = GetLastError();
+  const ByteSink sink = [file, &failure](const std::uint8_t* bytes, std::size_t size) {
+    for (std::size_t done = 0; done < size;) {
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
+      DWORD put = 0;
+      if (!WriteFile(file, bytes + done, chunk, &put, nullptr) || put == 0) {
+        failure = GetLastError();
+        if (failure == 0) failure = ERROR_WRITE_FAULT;
+        return false;
+      }
+      done += put;
     }
-    done += put;
-  }
+    return true;
+  };
+  std::string reason;
+  bool ok = produce(sink, &reason);
   CloseHandle(file);
   if (ok && !MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     ok = false;
@@ -105,7 +110,7 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::vector<st
   }
   if (!ok) {
     DeleteFileW(temp.c_str());
-    *error = Reason(failure);
+    *error = failure != 0 ? Reason(failure) : reason;
   }
   return ok;
 }

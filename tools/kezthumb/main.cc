@@ -44,11 +44,12 @@ int MakeOne(const Options& options) {
   }
   if (result.status == RoadStatus::kNoThumbnail) return Complain(input, result.reason, kExitNoThumbnail);
   if (result.status == RoadStatus::kError) return Complain(input, result.reason, kExitError);
-  std::vector<std::uint8_t> png;
+  // Written as it is encoded: a large thumbnail's PNG is never all in memory.
+  const auto encode = [&result](const ByteSink& sink, std::string* error) {
+    return EncodePng(result.rgba.data(), result.size, result.size, {}, sink, error);
+  };
   std::string error;
-  if (!EncodePng(result.rgba.data(), result.size, result.size, {}, &png, &error) ||
-      !WriteFileAtomically(output, png, false, &error))
-    return Complain(output, "cannot write: " + error, kExitError);
+  if (!WriteFileAtomically(output, encode, false, &error)) return Complain(output, "cannot write: " + error, kExitError);
   return kExitWritten;
 }
 

@@ -14,7 +14,7 @@ namespace {
 // Everything libpng's callbacks touch; the encoder's C++ objects stay out of
 // the frame that calls setjmp, so a longjmp skips no destructor.
 struct Sink {
-  std::vector<std::uint8_t>* out;
+  const ByteSink* out;
   char message[160];
 };
 
@@ -30,13 +30,14 @@ void OnWrite(png_structp png, png_bytep data, png_size_t size) {
   auto* sink = static_cast<Sink*>(png_get_io_ptr(png));
   // No exception may unwind through libpng's C frames, and png_error's
   // longjmp may not leave a handler (the exception would never be ended).
-  bool full = false;
+  bool kept = false, full = false;
   try {
-    sink->out->insert(sink->out->end(), data, data + size);
+    kept = (*sink->out)(data, size);
   } catch (const std::bad_alloc&) {
     full = true;
   }
   if (full) png_error(png, "out of memory");
+  if (!kept) png_error(png, "the output could not be written");
 }
 
 void OnFlush(png_structp) {}
@@ -83,6 +84,18 @@ bool Encode(Sink* sink, const std::uint8_t* rgba, int width, int height, png_tex
 
 bool EncodePng(const std::uint8_t* rgba, int width, int height, const std::vector<PngText>& text,
                std::vector<std::uint8_t>* out, std::string* error) {
+  out->clear();
+  const ByteSink append = [out](const std::uint8_t* data, std::size_t size) {
+    out->insert(out->end(), data, data + size);
+    return true;
+  };
+  if (EncodePng(rgba, width, height, text, append, error)) return true;
+  out->clear();
+  return false;
+}
+
+bool EncodePng(const std::uint8_t* rgba, int width, int height, const std::vector<PngText>& text,
+               const ByteSink& out, std::string* error) {
   if (width < 1 || height < 1 || width > 1000000 || height > 1000000) {
     *error = "image size out of range";
     return false;
@@ -97,16 +110,13 @@ bool EncodePng(const std::uint8_t* rgba, int width, int height, const std::vecto
       chunks[i].text_length = text[i].value.size();
     }
     std::vector<png_bytep> rows(static_cast<std::size_t>(height));
-    Sink sink{out, {}};
-    out->clear();
+    Sink sink{&out, {}};
     if (!Encode(&sink, rgba, width, height, chunks.data(), static_cast<int>(chunks.size()), rows.data())) {
       *error = sink.message;
-      out->clear();
       return false;
     }
   } catch (const std::bad_alloc&) {
     *error = "out of memory";
-    out->clear();
     return false;
   }
   return true;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "byte_sink.h"
+
 namespace kezthumb {
 
 struct PngText {
@@ -18,5 +20,9 @@ struct PngText {
 // False, with a reason in *error, when libpng refuses or memory runs out.
 bool EncodePng(const std::uint8_t* rgba, int width, int height, const std::vector<PngText>& text,
                std::vector<std::uint8_t>* out, std::string* error);
+// The same, handing the file's bytes to `sink` as they are made; a sink
+// that fails ends the encoding (with a reason of its own to give).
+bool EncodePng(const std::uint8_t* rgba, int width, int height, const std::vector<PngText>& text,
+               const ByteSink& sink, std::string* error);
 
 }  // namespace kezthumb

@@ -47,6 +47,19 @@ class ComRef {
 
 }  // namespace
 
+RgbaPixels& RgbaPixels::operator=(RgbaPixels&& other) noexcept {
+  if (this != &other) {
+    if (m_section != nullptr) DeleteObject(m_section);
+    m_section = std::exchange(other.m_section, nullptr);
+    m_pixels = std::exchange(other.m_pixels, nullptr);
+  }
+  return *this;
+}
+
+RgbaPixels::~RgbaPixels() {
+  if (m_section != nullptr) DeleteObject(m_section);
+}
+
 ThumbnailRoad::~ThumbnailRoad() {
   if (m_pxvFactory != nullptr) m_pxvFactory->Release();
   if (m_packedFactory != nullptr) m_packedFactory->Release();
@@ -96,9 +109,10 @@ RoadResult RenderWith(IInitializeWithStream* init, IStream* stream, int size) {
   RoadResult result;
   result.status = RoadStatus::kThumbnail;
   result.size = size;
-  const bool ok = DibToRgba(bitmap, size, alpha == WTSAT_RGB, &result.rgba);
-  DeleteObject(bitmap);
-  if (!ok) return Failure(RoadStatus::kError, "the thumbnail bitmap is not a 32-bit section of the asked size");
+  std::uint8_t* pixels = DibToRgba(bitmap, size, alpha == WTSAT_RGB);
+  result.rgba = RgbaPixels(bitmap, pixels);
+  if (pixels == nullptr)
+    return Failure(RoadStatus::kError, "the thumbnail bitmap is not a 32-bit section of the asked size");
   return result;
 }
 

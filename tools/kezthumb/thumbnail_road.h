@@ -6,10 +6,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "document_format.h"
 #include "platform/com.h"
+#include "platform/gdi.h"
 #include "platform/shell.h"
 
 namespace kezthumb {
@@ -20,12 +21,30 @@ enum class RoadStatus {
   kError,        // the file could not be read, or the machinery failed
 };
 
+// A thumbnail's pixels R, G, B, A, top row first, in the memory of the
+// section the provider handed out, turned there (a picture of 2560 x 2560
+// is 25 MiB: no copy of it is made). The section goes with it.
+class RgbaPixels {
+ public:
+  RgbaPixels() = default;
+  RgbaPixels(HBITMAP section, std::uint8_t* pixels) : m_section(section), m_pixels(pixels) {}
+  RgbaPixels(RgbaPixels&& other) noexcept { *this = std::move(other); }
+  RgbaPixels& operator=(RgbaPixels&& other) noexcept;
+  ~RgbaPixels();
+
+  const std::uint8_t* data() const { return m_pixels; }
+
+ private:
+  HBITMAP m_section = nullptr;
+  std::uint8_t* m_pixels = nullptr;
+};
+
 struct RoadResult {
   RoadStatus status = RoadStatus::kError;
   std::string reason;  // one line, for kNoThumbnail and kError
   DocumentFormat format = DocumentFormat::kUnknown;
   int size = 0;
-  std::vector<std::uint8_t> rgba;  // size x size pixels R, G, B, A, top row first
+  RgbaPixels rgba;  // size x size pixels
 };
 
 // The COM objects of one thread: a page-store factory from DllGetClassObject
