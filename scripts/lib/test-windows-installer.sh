@@ -77,9 +77,11 @@ RULES
 check "packages: ARPSIZE is the programs' size in KiB" \
   test "$(property "$old_msi" ARPSIZE)" -eq $(( ($(stat -c %s "$dll") + $(stat -c %s "$exe") + 1023) / 1024 ))
 
-# The class comes from the package alone, and another program already owns
-# ".kez" for this user: a ProgID, and a preview handler of its own.
+# The class comes from the package alone (unregistering leaves the empty
+# ".kez" key, which goes too), and another program already owns ".kez" for
+# this user: a ProgID, and a preview handler of its own.
 regsvr32 0 /u /s "$dllwin"
+reg_quiet delete 'HKLM\Software\Classes\.kez' /f
 other_class='{0E7C5F84-1C5A-4A2B-9F1E-2D6B7A8C9D0E}'
 reg_quiet add 'HKCU\Software\Classes\.kez' /ve /d OtherPaint.Document /f
 reg_quiet add 'HKCU\Software\Classes\.kez\shellex\{8895b1c6-b41f-4c1c-a562-0d564250836f}' /ve /d "$other_class" /f
