@@ -31,5 +31,21 @@ set(CMAKE_ASM_COMPILER_TARGET ${kez_zig_target})
 set(CMAKE_TRY_COMPILE_CONFIGURATION Release)
 set(CMAKE_C_FLAGS_RELEASE_INIT "-O3 -DNDEBUG -g")
 set(CMAKE_CXX_FLAGS_RELEASE_INIT "-O3 -DNDEBUG -g")
+# Exploit mitigations for every object, the libraries built from source
+# included: stack cookies, Control Flow Guard's checks of indirect calls, and
+# on ARM64 return addresses signed with the B key (pointer authentication)
+# and branch-target landing pads. Source paths are kept relative to the
+# tree, so that two folders give the same bytes. The load configuration
+# Windows reads the cookie and the guard's tables from is src/hardening's;
+# zig-link gives the linker what zig's driver cannot.
+get_filename_component(kez_tree "${CMAKE_CURRENT_LIST_DIR}/../.." ABSOLUTE)
+set(kez_hardening "-fstack-protector-strong -mguard=cf -ffile-prefix-map=${kez_tree}=.")
+if(kez_zig_target MATCHES "^aarch64")
+  string(APPEND kez_hardening " -mbranch-protection=standard")
+endif()
+set(CMAKE_C_FLAGS_INIT "${kez_hardening}")
+set(CMAKE_CXX_FLAGS_INIT "${kez_hardening}")
+set(CMAKE_C_LINKER_LAUNCHER "${kez_zig_dir}/zig-link")
+set(CMAKE_CXX_LINKER_LAUNCHER "${kez_zig_dir}/zig-link")
 
 include(${CMAKE_CURRENT_LIST_DIR}/windows-deps.cmake)
