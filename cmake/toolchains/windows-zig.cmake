@@ -35,11 +35,12 @@ set(CMAKE_CXX_FLAGS_RELEASE_INIT "-O3 -DNDEBUG -g")
 # included: stack cookies, Control Flow Guard's checks of indirect calls, and
 # on ARM64 return addresses signed with the B key (pointer authentication)
 # and branch-target landing pads. Source paths are kept relative to the
-# tree, so that two folders give the same bytes. The load configuration
+# tree and the compiler's command lines stay out of the debug records, so
+# that two folders give the same bytes (the PDB's signature is a hash of it). The load configuration
 # Windows reads the cookie and the guard's tables from is src/hardening's;
 # zig-link gives the linker what zig's driver cannot.
 get_filename_component(kez_tree "${CMAKE_CURRENT_LIST_DIR}/../.." ABSOLUTE)
-set(kez_hardening "-fstack-protector-strong -mguard=cf -ffile-prefix-map=${kez_tree}=.")
+set(kez_hardening "-fstack-protector-strong -mguard=cf -ffile-prefix-map=${kez_tree}=. -gno-codeview-command-line")
 if(kez_zig_target MATCHES "^aarch64")
   string(APPEND kez_hardening " -mbranch-protection=standard")
 endif()
