@@ -46,6 +46,8 @@ if(kez_zig_target MATCHES "^aarch64")
 endif()
 set(CMAKE_C_FLAGS_INIT "${kez_hardening}")
 set(CMAKE_CXX_FLAGS_INIT "${kez_hardening}")
+set(CMAKE_C_COMPILER_LAUNCHER "${kez_zig_dir}/zig-compile")
+set(CMAKE_CXX_COMPILER_LAUNCHER "${kez_zig_dir}/zig-compile")
 set(CMAKE_C_LINKER_LAUNCHER "${kez_zig_dir}/zig-link")
 set(CMAKE_CXX_LINKER_LAUNCHER "${kez_zig_dir}/zig-link")
 

@@ -15,7 +15,15 @@ for made in "rebuild $version" "newer $newer"; do
     scripts/package-windows x64 >/dev/null
   mv "$packages/kezthumb-$made_version-x64.msi" "$work/$name.msi"
 done
-KEZ_WINDOWS_TARGETS=none scripts/package-windows "$package_arches" >/dev/null
+# The packages of this build are signed with a throw-away code-signing
+# certificate, and installed signed below.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/sign-key.pem" -out "$work/sign-cert.pem" -days 2 \
+  -subj "/CN=kezthumb throw-away test signing" -addext "extendedKeyUsage=codeSigning" \
+  -addext "keyUsage=critical,digitalSignature" 2>/dev/null
+openssl pkcs12 -export -inkey "$work/sign-key.pem" -in "$work/sign-cert.pem" -out "$work/sign.p12" \
+  -passout pass:throw-away
+KEZ_SIGN_PKCS12=$work/sign.p12 KEZ_SIGN_PASSWORD=throw-away KEZ_WINDOWS_TARGETS=none \
+  scripts/package-windows "$package_arches" >/dev/null
 old_msi=$packages/kezthumb-$version-x64.msi
 rebuild_msi=$work/rebuild.msi
 new_msi=$work/newer.msi
@@ -74,6 +82,27 @@ ICE91|the files left in the profile per machine|-q "DELETE FROM CustomAction WHE
 ICE105|a custom action asking for elevation|-q "UPDATE CustomAction SET Type = 2099 WHERE Action = 'SetInstallLocation'"
 SHELL|the notification's failure counted|-q "UPDATE CustomAction SET Type = 1 WHERE Action = 'NotifyShell'"
 RULES
+# Each signature covers its file: the packages', and their programs'; a
+# changed byte breaks it.
+verified() { osslsigncode verify -CAfile "$work/sign-cert.pem" -in "$1" > "$work/verify.out" 2>&1; }
+for msi in "$old_msi" $([ "$package_arches" = x64 ] || echo "$packages/kezthumb-$version-arm64.msi"); do
+  name=$(basename "$msi")
+  check "signing: $name verifies" verified "$msi"
+  rm -rf "$work/signed"
+  (mkdir -p "$work/signed" && cd "$work/signed" && msiextract "$msi" >/dev/null)
+  msiinfo extract "$msi" Binary.ShellNotify > "$work/signed/kezthumb-notify.dll"
+  for program in kezthumb.dll kezthumb.exe kezthumb-notify.dll; do
+    check "signing: $program in $name verifies" verified "$(find "$work/signed" -name "$program" | head -n 1)"
+  done
+  # A changed byte of a program's code, and a changed row of the package.
+  cp "$work/signed/kezthumb.dll" "$work/changed.dll"
+  python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[4096] ^= 0xFF; open(sys.argv[1], "wb").write(d)' \
+    "$work/changed.dll"
+  check "signing: kezthumb.dll with a byte changed fails" test "$(verified "$work/changed.dll"; echo $?)" -ne 0
+  cp "$msi" "$work/changed.msi"
+  msibuild "$work/changed.msi" -q "UPDATE Property SET Value = 'changed' WHERE Property = 'ARPCOMMENTS'"
+  check "signing: $name with a row changed fails" test "$(verified "$work/changed.msi"; echo $?)" -ne 0
+done
 check "packages: ARPSIZE is the programs' size in KiB" \
   test "$(property "$old_msi" ARPSIZE)" -eq $(( ($(stat -c %s "$dll") + $(stat -c %s "$exe") + 1023) / 1024 ))
 
