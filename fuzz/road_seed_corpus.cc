@@ -44,12 +44,17 @@ int main(int argc, char** argv) {
   // zstd frame headers across the blob's first page end, the first of them
   // split where the rest of it reads as another frame.
   const std::vector<std::uint8_t> picture = kez::testing::TestPicture(24, 16, 5).Bytes();
-  auto acrossPages = [&](const kez::testing::ZstdFrameHeader& header, std::size_t split, bool hidden) {
+  // A frame of zstd's old format 0.7 over the first 300 bytes.
+  std::vector<std::uint8_t> old = {0x27, 0xB5, 0x2F, 0xFD, 0xA0, 0x2C, 0x01, 0x00, 0x00, 0x40, 0x01, 0x2C};
+  old.insert(old.end(), picture.begin(), picture.begin() + 300);
+  old.insert(old.end(), {0xC0, 0x00, 0x00});
+  auto acrossPages = [&](const kez::testing::ZstdFrameHeader& header, std::size_t split, bool hidden,
+                         bool oldFormat = false) {
     const std::size_t first = header.sizeBytes == 1 ? 200 : 300;
     std::vector<std::uint8_t> frames = kez::testing::ZstdSkippableFrame(kez::testing::kKezPageSize - 9 - split);
     frames.resize(8);  // the zeros are the description's to add
     if (hidden) frames.insert(frames.end(), {0x28, 0xB5, 0x2F, 0xFD, 0xC3});
-    for (const auto& frame : {kez::testing::ZstdRawFrame(picture.data(), first, header),
+    for (const auto& frame : {oldFormat ? old : kez::testing::ZstdRawFrame(picture.data(), first, header),
                               kez::testing::ZstdFrames({picture.begin() + first, picture.end()}, {})})
       frames.insert(frames.end(), frame.begin(), frame.end());
     kez::testing::KezDescription across = kez::testing::SeedDescriptions(24, 16)[2].second;  // paged
@@ -58,6 +63,7 @@ int main(int argc, char** argv) {
     return RoadInput(1, 97, {}, {}, {}, across.Encode());
   };
   seeds.Write("kez_zstd_header_hides_a_frame", acrossPages({}, 5, true));
+  seeds.Write("kez_zstd_old_format_split", acrossPages({}, 3, false, true));
   const kez::testing::ZstdFrameHeader headers[] = {{true, 1, 0, 0}, {true, 2, 1, 0}, {false, 4, 4, 0}, {false, 8, 2, 0}};
   for (std::size_t h = 0; h < std::size(headers); ++h)
     seeds.Write("kez_zstd_header_split_" + std::to_string(h), acrossPages(headers[h], 1 + h * 5 % (headers[h].Size() - 1), false));

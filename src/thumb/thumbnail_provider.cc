@@ -96,7 +96,13 @@ HRESULT Render(const RowsReader& reader, UINT cx, StreamReference& stream, HBITM
   if (stream.get() == nullptr) return S_FALSE;
   std::uint8_t* bits = nullptr;
   *bitmap = CreateThumbnailSection(static_cast<int>(cx), &bits);
-  if (bits == nullptr && *bitmap != nullptr) DeleteObject(std::exchange(*bitmap, nullptr));
+  if (bits == nullptr) {
+    if (*bitmap != nullptr) DeleteObject(std::exchange(*bitmap, nullptr));
+    // As when the square was an image of its own: no memory for it is no
+    // memory at all.
+    lumo::CImage32 square;
+    if (!square.Resize(static_cast<int>(cx), static_cast<int>(cx))) return E_OUTOFMEMORY;
+  }
   SectionRowsSink rows(cx, bits);
   lumo::CImage32 document;
   if (!reader(document, stream.get(), rows)) {

@@ -94,6 +94,21 @@ TEST_F(FileSystemTest, FailuresLeaveNothingBehind) {
   EXPECT_EQ(Names(), std::vector<std::string>{"taken"});
 }
 
+// Written as it is made: what the producer says when it gives up, and
+// nothing left behind.
+TEST_F(FileSystemTest, ProducerFailureIsItsReasonAndLeavesNothing) {
+  std::string error;
+  const auto halfway = [](const ByteSink& sink, std::string* reason) {
+    const std::uint8_t bytes[] = {1, 2, 3};
+    sink(bytes, sizeof bytes);
+    *reason = "the encoder gave up";
+    return false;
+  };
+  EXPECT_FALSE(WriteFileAtomically(m_dir / "out.png", halfway, false, &error));
+  EXPECT_EQ(error, "the encoder gave up");
+  EXPECT_TRUE(Names().empty());
+}
+
 TEST_F(FileSystemTest, PrivateDirectories) {
   std::string error;
   const fs::path deep = m_dir / "a" / "b" / "c";

@@ -120,8 +120,11 @@ struct Input {
 };
 
 // Whether a frame that starts at `bytes` has its header there whole (or is
-// no frame zstd will stream: its error shows without more bytes).
+// no frame zstd will stream: its error shows without more bytes). Fewer
+// than five bytes never are: zstd tells a frame of its old formats, which
+// its streaming decoder reads otherwise, from the call's first five.
 bool HeaderWhole(const unsigned char* bytes, std::size_t size) {
+  if (size < ZSTD_FRAMEHEADERSIZE_PREFIX(ZSTD_f_zstd1)) return false;
   ZSTD_frameHeader header;
   const std::size_t need = ZSTD_getFrameHeader(&header, bytes, size);
   return need == 0 || ZSTD_isError(need);
@@ -179,7 +182,7 @@ ZstdRows DecodeZstdRows(PageStream& stream, DecompressorPool& pool, std::uint64_
       unsigned char* space = rows.Space(&room);
       // One byte past the declared length is enough to see a blob that
       // decodes to more.
-      ZSTD_outBuffer out{space, std::min<std::uint64_t>(room, declared - *produced + 1), 0};
+      ZSTD_outBuffer out{space, static_cast<std::size_t>(std::min<std::uint64_t>(room, declared - *produced + 1)), 0};
       const std::size_t hint = ZSTD_decompressStream(context, &out, &in);
       if (ZSTD_isError(hint)) {
         // A failed call moves nothing, and it began at the frame's start:

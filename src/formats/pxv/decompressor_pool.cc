@@ -1,6 +1,12 @@
 #include "formats/pxv/decompressor_pool.h"
 
+// The custom allocator's entry points are in the library's advanced section.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
+
+#include <cstddef>
+
+#include "lumo/heap_reserve.h"
 
 namespace {
 
@@ -15,6 +21,25 @@ class CsLock {
  private:
   CRITICAL_SECTION* m_cs;
 };
+
+// zstd's buffers come from the large-block reserve: a streamed frame needs
+// its window (megabytes), and a host making one thumbnail after another would
+// otherwise fault fresh pages in for it each time (on Windows every such
+// block is fresh from the system). Each block records its size first.
+constexpr std::size_t kSizeWord = alignof(std::max_align_t);
+
+void* ReserveAllocate(void*, std::size_t size) {
+  auto* block = static_cast<unsigned char*>(lumo::HeapAllocate(size + kSizeWord));
+  if (block == nullptr) return nullptr;
+  *reinterpret_cast<std::size_t*>(block) = size + kSizeWord;
+  return block + kSizeWord;
+}
+
+void ReserveFree(void*, void* address) {
+  if (address == nullptr) return;
+  unsigned char* block = static_cast<unsigned char*>(address) - kSizeWord;
+  lumo::HeapFree(block, *reinterpret_cast<std::size_t*>(block));
+}
 
 }  // namespace
 
@@ -35,7 +60,7 @@ ZSTD_DCtx* DecompressorPool::Take() {
     }
   }
   // Making a context allocates; the lock is not held for it.
-  ZSTD_DCtx* context = ZSTD_createDCtx();
+  ZSTD_DCtx* context = ZSTD_createDCtx_advanced(ZSTD_customMem{ReserveAllocate, ReserveFree, nullptr});
   if (context == nullptr) return nullptr;
   CsLock lock(&m_cs);
   try {

@@ -292,6 +292,18 @@ TEST(BothRoadsSplitHeaders, ShowThePicture) {
                                             << "-byte id, split after " << split;
     }
   }
+  // A frame of zstd's old format 0.7 (single segment, a 4-byte size, one
+  // raw block and the end block), which zstd tells from its first five bytes.
+  std::vector<std::uint8_t> old = {0x27, 0xB5, 0x2F, 0xFD, 0xA0, 0x20, 0x4E, 0x00, 0x00, 0x40, 0x4E, 0x20};
+  old.insert(old.end(), bytes.begin(), bytes.begin() + 20000);
+  old.insert(old.end(), {0xC0, 0x00, 0x00});
+  const std::vector<std::uint8_t> rest = kez::testing::ZstdFrames({bytes.begin() + 20000, bytes.end()}, {});
+  for (const std::size_t split : {1, 2, 3, 4, 5, 9}) {
+    KezOptions options;
+    options.blobContent = SplitBlob({old, rest}, split, bytes.size());
+    const auto answer = ExpectBothRoadsAgree(kez::testing::BuildKez(picture, options), 97);
+    EXPECT_EQ(answer.bits, expected.bits) << "old format, split after " << split;
+  }
 }
 
 TEST(EndToEndFailures, ThumbRefWithASideOfZeroGivesATransparentSquare) {
