@@ -13,6 +13,8 @@ DELETE FROM `MsiFileHash` WHERE `File_` = 'kezthumb.exe'
 # the shell's notification (a DLL from the Binary table, its result ignored).
 UPDATE `CustomAction` SET `Type` = 51 WHERE `Action` <> 'NotifyShell'
 UPDATE `CustomAction` SET `Type` = 65 WHERE `Action` = 'NotifyShell'
+# A package for either context (wixl writes ALLUSERS as 1 for perMachine).
+UPDATE `Property` SET `Value` = '2' WHERE `Property` = 'ALLUSERS'
 # Every registry row under the user's keys or the machine's, as the
 # installation is (root -1; wixl writes HKMU as 4, which is no root).
 UPDATE `Registry` SET `Root` = -1

@@ -1,7 +1,8 @@
 # Sourced by scripts/lib/test-windows-x64.sh: the packages under Wine, per
-# user and per machine. Wine takes a product's context from ALLUSERS alone,
-# so every command for the per-machine product passes ALLUSERS=1 (Windows
-# sets it itself for a product installed per machine).
+# user and per machine. Wine takes a product's context from ALLUSERS alone
+# (MSIINSTALLPERUSER is Windows Installer 5's), so every command passes it:
+# empty for the user's product, whose default Wine does not know, and 1 for
+# the machine's (Windows sets it itself for an installed product).
 step "installer"
 # The packages of the programs just built and, in $work, a rebuild of the same
 # version and a newer version.
@@ -81,6 +82,7 @@ ICE80|a 32-bit template|-s kezthumb developers 'Intel;1033'
 ICE91|the files left in the profile per machine|-q "DELETE FROM CustomAction WHERE Action = 'MachinePrograms'"
 ICE105|a custom action asking for elevation|-q "UPDATE CustomAction SET Type = 2099 WHERE Action = 'SetInstallLocation'"
 SHELL|the notification's failure counted|-q "UPDATE CustomAction SET Type = 1 WHERE Action = 'NotifyShell'"
+CONTEXT|the user's context no longer the default|-q "DELETE FROM Property WHERE Property = 'MSIINSTALLPERUSER'"
 RULES
 # Each signature covers its file: the packages', and their programs'; a
 # changed byte breaks it.
@@ -141,11 +143,11 @@ check "installer: no files on ARM64" cmp -s "$work/files-before.txt" <(profiles)
 # context; the other context refused while it is installed.
 lifecycle() {
   context=$1
-  local all=() own=HKCU other=HKLM other_before=machine other_all=(ALLUSERS=1) refusal
+  local all=(ALLUSERS=) own=HKCU other=HKLM other_before=machine other_all=(ALLUSERS=1) refusal
   refusal="kezthumb is installed for you alone: remove it in Apps & features first, then install it for every user."
   installed_win="$local_app_data\\Programs\\kezthumb"
   if [ "$context" = machine ]; then
-    all=(ALLUSERS=1) own=HKLM other=HKCU other_before=user other_all=()
+    all=(ALLUSERS=1) own=HKLM other=HKCU other_before=user other_all=(ALLUSERS=)
     refusal="kezthumb is installed for every user of this PC: install this package for every user too, from an administrator's Command Prompt: msiexec /i kezthumb-$version-x64.msi ALLUSERS=1"
     installed_win='C:\Program Files\kezthumb'
   fi
@@ -240,7 +242,7 @@ regsvr32 0 /s "$dllwin"
 if [ "$package_arches" = all ]; then
   arm_msi=$packages/kezthumb-$version-arm64.msi
   summary_info=$(msiinfo suminfo "$arm_msi")
-  for row in "Template: Arm64;1033" "Version: 500 (1f4)" "Source: 10 (a)"; do
+  for row in "Template: Arm64;1033" "Version: 500 (1f4)" "Source: 2 (2)"; do
     check "arm64 package: $row" grep -qxF "$row" <<< "$summary_info"
   done
   # The same tables as the x64 one but for the files' sizes and the build's

@@ -31,6 +31,7 @@ ACTION_NO_IMPERSONATE, ACTION_64BIT_SCRIPT = 0x800, 0x1000
 UPGRADE_ONLY_DETECT, UPGRADE_MIN_INCLUSIVE, UPGRADE_MAX_INCLUSIVE = 0x2, 0x100, 0x200
 ACTION_CONTINUE, ACTION_TYPE_MASK, ACTION_SET_PROPERTY, ACTION_DLL_FROM_BINARY = 0x40, 0x3F, 51, 1
 HKMU, HKCU, HKLM = -1, 1, 2
+WORDCOUNT_NO_ELEVATION = 0x8
 
 
 class Note(str):
@@ -185,6 +186,19 @@ def shell(p):
             yield f"{a['Action']}'s result is not ignored"
 
 
+def context(p):
+    """Either context, the user's by default, and the machine's with the rights it needs.
+
+    ALLUSERS=2 with MSIINSTALLPERUSER=1 (a dual-purpose package), and no
+    "elevated privileges not required" bit in the word count, which would
+    keep a per-machine installation from asking for them."""
+    for name, value in (("ALLUSERS", "2"), ("MSIINSTALLPERUSER", "1")):
+        if p.property.get(name) != value:
+            yield f"{name} is '{p.property.get(name, '')}', not {value}"
+    if int(p.summary.get(15, 0)) & WORDCOUNT_NO_ELEVATION:
+        yield "the word count says elevated privileges are never required"
+
+
 def ice105(p):
     """Nothing a per-user installation cannot do.
 
@@ -207,7 +221,7 @@ def ice105(p):
 
 
 RULES = [("ICE38", ice38), ("ICE57", ice57), ("ICE61", ice61), ("ICE64", ice64), ("ICE80", ice80),
-         ("ICE91", ice91), ("ICE105", ice105), ("SHELL", shell)]
+         ("ICE91", ice91), ("ICE105", ice105), ("SHELL", shell), ("CONTEXT", context)]
 
 
 def main(path):
