@@ -2,7 +2,7 @@
 
 namespace kezthumb {
 
-std::optional<Finding> RegistrationFinding(Registrations found, bool elevated) {
+std::optional<Finding> RegistrationFinding(Registrations found, bool elevated, bool seen) {
   constexpr wchar_t kBoth[] =
       L"registration: for you (HKEY_CURRENT_USER) and for every user (HKEY_LOCAL_MACHINE): Explorer uses yours, "
       L"which hides the machine's";
@@ -12,6 +12,10 @@ std::optional<Finding> RegistrationFinding(Registrations found, bool elevated) {
                                               : L"")};
   if (found.machine)
     return Finding{Mark::kNote, L"registration: for every user of this PC (HKEY_LOCAL_MACHINE), which Explorer uses"};
+  if (found.user && elevated && seen)
+    return Finding{Mark::kNote,
+                   L"registration: for you alone (HKEY_CURRENT_USER), which this program, run as administrator, "
+                   L"sees too (User Account Control is off); with it on, programs run as administrator would not"};
   if (found.user && elevated)
     return Finding{Mark::kProblem,
                    L"registration: for you alone (HKEY_CURRENT_USER): programs run as administrator, as this one is, "

@@ -21,8 +21,10 @@ struct Finding {
 };
 
 // The report's line on the registrations for a program run as administrator
-// (`elevated`) or not; nothing where the class's own line says it all (one
-// registration for the user, or none).
-std::optional<Finding> RegistrationFinding(Registrations found, bool elevated);
+// (`elevated`) or not, which COM found the class for (`seen`) or not; nothing
+// where the class's own line says it all (one registration for the user, or
+// none). COM passes over the user's classes for programs run as
+// administrator unless User Account Control is off: what this one saw tells.
+std::optional<Finding> RegistrationFinding(Registrations found, bool elevated, bool seen);
 
 }  // namespace kezthumb

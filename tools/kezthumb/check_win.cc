@@ -241,7 +241,7 @@ bool Elevated() {
   return read && elevation.TokenIsElevated != 0;
 }
 
-void CheckClass(CheckReport& report, const std::optional<WORD>& native) {
+void CheckClass(CheckReport& report, const std::optional<WORD>& native, HRESULT loaded) {
   const std::wstring classKey = L"CLSID\\" + OurClassId();
   const std::wstring serverKey = classKey + L"\\InprocServer32";
   bool registered[2] = {};
@@ -256,7 +256,7 @@ void CheckClass(CheckReport& report, const std::optional<WORD>& native) {
     return;
   }
   report.Add(Mark::kOk, L"class: " + Entry{&kHives[registered[0] ? 0 : 1], classKey, {}}.Where());
-  if (const auto finding = RegistrationFinding({registered[0], registered[1]}, Elevated()))
+  if (const auto finding = RegistrationFinding({registered[0], registered[1]}, Elevated(), loaded != REGDB_E_CLASSNOTREG))
     report.Add(finding->mark, finding->text);
   const auto server = ReadClasses(serverKey);
   const auto model = ReadClasses(serverKey, L"ThreadingModel");
@@ -289,11 +289,16 @@ void CheckClass(CheckReport& report, const std::optional<WORD>& native) {
 
 // ----------------------------------------------------------------- loading
 
-void CheckLoading(CheckReport& report, const std::optional<WORD>& native) {
+// What COM makes of kezthumb's class, as Explorer would ask for it.
+HRESULT LoadOurClass() {
   IInitializeWithStream* init = nullptr;
   const HRESULT hr = CoCreateInstance(CLSID_KezThumbnailProvider, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_IInitializeWithStream, reinterpret_cast<void**>(&init));
   if (init != nullptr) init->Release();
+  return hr;
+}
+
+void CheckLoading(CheckReport& report, const std::optional<WORD>& native, HRESULT hr) {
   std::wstring text = SUCCEEDED(hr) ? L"loading: CoCreateInstance made kezthumb's handler (S_OK)"
                                     : L"loading: CoCreateInstance failed: " + HresultInWords(hr);
   Mark mark = SUCCEEDED(hr) ? Mark::kOk : Mark::kProblem;
@@ -375,8 +380,9 @@ int RunCheck(const std::string& document) {
   const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   const auto native = NativeMachine();
   const auto handler = CheckHandler(report);
-  CheckClass(report, native);
-  CheckLoading(report, native);
+  const HRESULT loaded = LoadOurClass();
+  CheckClass(report, native, loaded);
+  CheckLoading(report, native, loaded);
   CheckSettings(report);
   if (!document.empty()) CheckDocument(report, document, handler);
   if (report.Clean()) AddCacheSteps(report);
