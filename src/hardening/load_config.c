@@ -26,12 +26,13 @@ __attribute__((noreturn)) void __stack_chk_fail(void) {
 /* Where the guard is not enforced every indirect call goes through these:
    x64 calls the dispatch with the target in rax, ARM64 the check with the
    target in x15 and then the target itself. They live in .00cfg, which the
-   loader rewrites. */
-static void check_nothing(uintptr_t target) { (void)target; }
+   loader rewrites. In assembly, so that they touch no register: the check
+   returns, the dispatch jumps (ARM64 code never dispatches; it traps). */
+__attribute__((naked)) static void check_nothing(void) { __asm__("ret"); }
 #if defined(__x86_64__)
 __attribute__((naked)) static void dispatch_directly(void) { __asm__("jmp *%rax"); }
 #else
-static void dispatch_directly(void) {}
+__attribute__((naked)) static void dispatch_directly(void) { __asm__("brk #0xf000"); }
 #endif
 __attribute__((section(".00cfg"), used)) void* const volatile __guard_check_icall_fptr = (void*)check_nothing;
 __attribute__((section(".00cfg"), used)) void* const volatile __guard_dispatch_icall_fptr = (void*)dispatch_directly;
