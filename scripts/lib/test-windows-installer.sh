@@ -97,7 +97,7 @@ for msi in "$old_msi" $([ "$package_arches" = x64 ] || echo "$packages/kezthumb-
     check "signing: $program in $name verifies" verified "$(find "$work/signed" -name "$program" | head -n 1)"
   done
   # A changed byte of a program's code, and a changed row of the package.
-  cp "$work/signed/kezthumb.dll" "$work/changed.dll"
+  cp "$(find "$work/signed" -name kezthumb.dll | head -n 1)" "$work/changed.dll"
   python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[4096] ^= 0xFF; open(sys.argv[1], "wb").write(d)' \
     "$work/changed.dll"
   check "signing: kezthumb.dll with a byte changed fails" test "$(verified "$work/changed.dll"; echo $?)" -ne 0
