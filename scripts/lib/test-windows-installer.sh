@@ -51,6 +51,13 @@ classes_text() {  # classes_text HIVE: HIVE\Software\Classes as text, but Window
 reg_value() {  # reg_value KEY NAME: that string value, or nothing
   timeout 60 wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_SZ *//p"
 }
+signed_build() {  # signed_build SIGNED BUILT: SIGNED is BUILT with a signature (and the PE checksum signing sets)
+  local header
+  osslsigncode remove-signature -in "$1" -out "$work/unsigned.bin" >/dev/null 2>&1 || return 1
+  header=$(( $(od -An -tu4 -j60 -N4 "$2") + 88 ))
+  cmp -s <(head -c "$header" "$work/unsigned.bin"; tail -c +$((header + 5)) "$work/unsigned.bin") \
+    <(head -c "$header" "$2"; tail -c +$((header + 5)) "$2")
+}
 property() { msiinfo export "$1" Property | awk -v p="$2" '$1 == p { print $2 }' | tr -d '\r'; }
 build_folder() { msiinfo export "$1" Directory | awk -F'\t' '$1 == "BUILDDIR" { sub(/.*\|/, "", $3); print $3 }' | tr -d '\r'; }
 programs() { (cd "$installed" 2>/dev/null && find . -type f | sort | cut -c3- | xargs); }
@@ -96,8 +103,12 @@ for msi in "$old_msi" $([ "$package_arches" = x64 ] || echo "$packages/kezthumb-
   for program in kezthumb.dll kezthumb.exe kezthumb-notify.dll; do
     check "signing: $program in $name verifies" verified "$(find "$work/signed" -name "$program" | head -n 1)"
   done
+  signed_dll=$(find "$work/signed" -name kezthumb.dll | head -n 1)
+  signed_exe=$(find "$work/signed" -name kezthumb.exe | head -n 1)
+  check "packages: $name's ARPSIZE is its programs' size in KiB" \
+    test "$(property "$msi" ARPSIZE)" -eq $(( ($(stat -c %s "$signed_dll") + $(stat -c %s "$signed_exe") + 1023) / 1024 ))
   # A changed byte of a program's code, and a changed row of the package.
-  cp "$(find "$work/signed" -name kezthumb.dll | head -n 1)" "$work/changed.dll"
+  cp "$signed_dll" "$work/changed.dll"
   python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[4096] ^= 0xFF; open(sys.argv[1], "wb").write(d)' \
     "$work/changed.dll"
   check "signing: kezthumb.dll with a byte changed fails" test "$(verified "$work/changed.dll"; echo $?)" -ne 0
@@ -105,8 +116,6 @@ for msi in "$old_msi" $([ "$package_arches" = x64 ] || echo "$packages/kezthumb-
   msibuild "$work/changed.msi" -q "UPDATE Property SET Value = 'changed' WHERE Property = 'ARPCOMMENTS'"
   check "signing: $name with a row changed fails" test "$(verified "$work/changed.msi"; echo $?)" -ne 0
 done
-check "packages: ARPSIZE is the programs' size in KiB" \
-  test "$(property "$old_msi" ARPSIZE)" -eq $(( ($(stat -c %s "$dll") + $(stat -c %s "$exe") + 1023) / 1024 ))
 
 # The class comes from the package alone (unregistering leaves the empty
 # ".kez" key, which goes too), and another program already owns ".kez" for
@@ -157,8 +166,8 @@ lifecycle() {
   told "$context: install"
   check "$context: the DLL and kezthumb.exe in $installed_win\\$old" \
     test "$(programs)" = "$old/kezthumb.dll $old/kezthumb.exe"
-  check "$context: installed DLL equals the build's" cmp -s "$installed/$old/kezthumb.dll" "$dll"
-  check "$context: installed kezthumb.exe equals the build's" cmp -s "$installed/$old/kezthumb.exe" "$exe"
+  check "$context: installed DLL is the build's, signed" signed_build "$installed/$old/kezthumb.dll" "$dll"
+  check "$context: installed kezthumb.exe is the build's, signed" signed_build "$installed/$old/kezthumb.exe" "$exe"
   check "$context: registry entries" client 30 registry "$context" .kez present "$installed_win\\$old\\kezthumb.dll"
   check "$context: nothing new under $other\\Software\\Classes" \
     cmp -s "$work/$other_before-before.txt" <(classes_text "$other")
@@ -262,9 +271,9 @@ if [ "$package_arches" = all ]; then
   rm -rf "$work/arm64-files"
   (cd "$work" && msiextract -C arm64-files "$arm_msi" >/dev/null)
   check "arm64 package: holds the ARM64 DLL" \
-    cmp -s "$(find "$work/arm64-files" -name kezthumb.dll)" build/windows-arm64/src/dll/kezthumb.dll
+    signed_build "$(find "$work/arm64-files" -name kezthumb.dll)" build/windows-arm64/src/dll/kezthumb.dll
   msiinfo extract "$arm_msi" Binary.ShellNotify > "$work/arm64-notify.dll"
   check "arm64 package: tells the shell with the ARM64 build of kezthumb-notify.dll" \
-    cmp -s "$work/arm64-notify.dll" build/windows-arm64/tools/shell_notify/kezthumb-notify.dll
+    signed_build "$work/arm64-notify.dll" build/windows-arm64/tools/shell_notify/kezthumb-notify.dll
   msiexec $other_processor /i "$(winpath "$arm_msi")"
 fi
