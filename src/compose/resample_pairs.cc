@@ -351,7 +351,10 @@ class PairsRows final : public AreaRows::Method {
     const F weight = ToFloat(Or(sumA, And(empty, Splat(1))));
     V alpha = And(first, Splat(0xFF));
     const V same = Or(Equal(diff, zero), empty);
-    if (!All(same)) alpha = Select(same, alpha, FloorQuotient(Times255(sumA), AsFloat(Load(coverage + Lanes(kTwo ? 2 : 1) - 4))));
+    if (!All(same)) {
+      const F covered = AsFloat(Load(coverage + Lanes(kTwo ? 2 : 1) - 4));
+      alpha = Select(same, alpha, FloorQuotient(Times255(sumA), covered));
+    }
     const V p = Pack(FloorQuotient(b, weight), FloorQuotient(g, weight), FloorQuotient(r, weight), alpha);
     return Select(empty, zero, p);
   }

@@ -1,6 +1,8 @@
 // Area averaging when every footprint spans one or two source columns, as
-// in enlargements: four destination pixels per vector, each summed in one
-// pass over its rows. Internal to the resampler.
+// in enlargements: four destination pixels per vector. Footprints of one
+// or two source rows come from source rows spread out once to the
+// destination columns and from weight tables per footprint height; taller
+// ones are summed pixel by pixel. Internal to the resampler.
 #pragma once
 
 #include <cstdint>

@@ -233,8 +233,12 @@ inline V MulAddPairs(V a, V b) {
   const uint16x8_t x = Lanes16(a), y = Lanes16(b);
   return vpaddq_u32(vmull_u16(vget_low_u16(x), vget_low_u16(y)), vmull_high_u16(x, y));
 }
-inline V ZipLow8(V a, V b) { return vreinterpretq_u32_u8(vzip1q_u8(vreinterpretq_u8_u32(a), vreinterpretq_u8_u32(b))); }
-inline V ZipHigh8(V a, V b) { return vreinterpretq_u32_u8(vzip2q_u8(vreinterpretq_u8_u32(a), vreinterpretq_u8_u32(b))); }
+inline V ZipLow8(V a, V b) {
+  return vreinterpretq_u32_u8(vzip1q_u8(vreinterpretq_u8_u32(a), vreinterpretq_u8_u32(b)));
+}
+inline V ZipHigh8(V a, V b) {
+  return vreinterpretq_u32_u8(vzip2q_u8(vreinterpretq_u8_u32(a), vreinterpretq_u8_u32(b)));
+}
 inline V ZipLow16(V a, V b) { return Lanes32(vzip1q_u16(Lanes16(a), Lanes16(b))); }
 inline V ZipHigh16(V a, V b) { return Lanes32(vzip2q_u16(Lanes16(a), Lanes16(b))); }
 

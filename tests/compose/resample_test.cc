@@ -143,9 +143,9 @@ Pixels PortableVia(const Pixels& px, int sw, int sh, int dw, int dh) {
 // pixels square) make of the source sizes the tests and benchmarks use.
 std::vector<std::array<int, 4>> ThumbnailEnlargements() {
   std::vector<std::array<int, 4>> sizes;
-  for (const auto& [sw, sh] : {std::array<int, 2>{100, 100}, std::array<int, 2>{300, 200}, std::array<int, 2>{1000, 700},
-                               std::array<int, 2>{1024, 700}, std::array<int, 2>{1024, 768},
-                               std::array<int, 2>{1024, 1024}}) {
+  for (const auto& [sw, sh] : {std::array<int, 2>{100, 100}, std::array<int, 2>{300, 200},
+                               std::array<int, 2>{1000, 700}, std::array<int, 2>{1024, 700},
+                               std::array<int, 2>{1024, 768}, std::array<int, 2>{1024, 1024}}) {
     for (int box : {96, 256, 1024, 2048, 2560}) {
       FitResult fit;
       FitSize(box, box, sw, sh, fit);
@@ -327,7 +327,8 @@ TEST(ResamplePairsTest, WeightsMatchTheScalarRule) {
   for (std::uint32_t wx = 0; wx < 256; ++wx) {
     for (std::uint32_t wy = 0; wy < 256; ++wy) {
       v4::Store(out, resample::RowWeights(pairs(wx, 255 - wx), v4::Splat(wy * 0x10001), v4::Make(~0u, 0xFFFF, ~0u, 0)));
-      ASSERT_EQ(out[0], resample::FloorWeight(wx * wy) | resample::FloorWeight((255 - wx) * wy) << 16) << wx << " " << wy;
+      ASSERT_EQ(out[0], resample::FloorWeight(wx * wy) | resample::FloorWeight((255 - wx) * wy) << 16)
+          << wx << " " << wy;
       ASSERT_EQ(out[1], resample::FloorWeight(wx * wy)) << wx << " " << wy;
       ASSERT_EQ(out[3], 0u);
     }
@@ -535,7 +536,8 @@ TEST(ResampleEnlargementTest, StripsOfEveryThumbnailEnlargementMatchPortableAndR
   };
   for (const auto& [sw, sh, dw, dh] : ThumbnailEnlargements()) {
     const int wideRows = std::max(2, 3 * dh / sh), tallColumns = std::max(4, 5 * dw / sw);
-    for (const auto& [w, h, ow, oh] : {std::array<int, 4>{sw, 3, dw, wideRows}, std::array<int, 4>{5, sh, tallColumns, dh}}) {
+    for (const auto& [w, h, ow, oh] :
+         {std::array<int, 4>{sw, 3, dw, wideRows}, std::array<int, 4>{5, sh, tallColumns, dh}}) {
       for (const Pixels& px : kinds(w, h)) {
         const Pixels vector = ResampleVia(px, w, h, ow, oh);
         ASSERT_EQ(vector, PortableVia(px, w, h, ow, oh)) << w << "x" << h << " -> " << ow << "x" << oh;
