@@ -196,37 +196,6 @@ class WholeRatioRows final : public AreaRows::Method {
   std::int32_t m_regular;
 };
 
-// Footprints of one or two columns: every pixel in one pass over its rows.
-class ColumnPairsRows final : public AreaRows::Method {
- public:
-  explicit ColumnPairsRows(const std::vector<Span>& columns) {
-    const std::size_t n = columns.size();
-    first.resize(n);
-    last.resize(n);
-    wFirst.resize(n);
-    wLast.resize(n);
-    lastMask.resize(n);
-    for (std::size_t k = 0; k < n; ++k) {
-      const Span& c = columns[k];
-      first[k] = c.first;
-      last[k] = c.first + c.count - 1;
-      wFirst[k] = c.wFirst;
-      wLast[k] = c.wLast;
-      lastMask[k] = c.count == 2 ? ~0u : 0u;
-    }
-  }
-
-  void Row(std::uint32_t* out, const Span& rs, const std::uint32_t* const* rows) override {
-    const ColumnPairs pairs{first.data(), last.data(), wFirst.data(), wLast.data(), lastMask.data()};
-    ColumnPairsRow(RowFootprint{rows, rs.count, rs.wFirst, rs.wLast}, pairs, static_cast<std::int32_t>(first.size()),
-                   out);
-  }
-
- private:
-  std::vector<std::int32_t> first, last;
-  std::vector<std::uint32_t> wFirst, wLast, lastMask;
-};
-
 // Storage behind a ColumnSums for n columns.
 struct ColumnSumsBuffer {
   explicit ColumnSumsBuffer(std::size_t n) : data(6 * n) {
@@ -344,7 +313,9 @@ AreaRows::AreaRows(std::int32_t dw, std::int32_t dh, std::int32_t sw, std::int32
   if (!m_empty && widest * m_tallest <= kNarrowSamples && columnsEach != 0) {
     m_method = std::make_unique<WholeRatioRows>(m_columns, columnsEach);
   } else if (!m_empty && widest <= 2 && m_tallest <= 128 && dw >= 4 && ColumnPairsApply(stepX)) {
-    m_method = std::make_unique<ColumnPairsRows>(m_columns);
+    std::vector<Span> rows(static_cast<std::size_t>(dh));
+    for (std::int32_t j = 0; j < dh; ++j) rows[j] = RowsOf(j);
+    m_method = MakeColumnPairsRows(m_columns, rows, sw);
   } else if (!m_empty && widest * m_tallest <= kNarrowSamples) {
     m_method = std::make_unique<NarrowRows>(m_columns, sw);
   } else {

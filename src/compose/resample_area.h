@@ -43,7 +43,9 @@ class DestinationRows {
   // The most source rows under any destination row.
   virtual std::int32_t Tallest() const = 0;
   // Destination row j (dw pixels at out) from rows[t], source row
-  // RowsOf(j).first + t, for every t < RowsOf(j).count.
+  // RowsOf(j).first + t, for every t < RowsOf(j).count. A source row passed
+  // again at the same address must have kept its pixels: what a row loop
+  // made of it may be reused.
   virtual void Fill(std::int32_t j, const std::uint32_t* const* rows, std::uint32_t* out) = 0;
 };
 

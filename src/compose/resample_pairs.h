@@ -1,12 +1,15 @@
 // Area averaging when every footprint spans one or two source columns, as
-// in enlargements: each destination pixel is summed in one pass over its
-// rows, four neighbours per vector, with nothing stored between.
-// Internal to the resampler.
+// in enlargements: four destination pixels per vector. Footprints of one
+// or two source rows come from source rows spread out once to the
+// destination columns and from weight tables per footprint height; taller
+// ones are summed pixel by pixel. Internal to the resampler.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
-#include "compose/resample_whole.h"
+#include "compose/resample_area.h"
 
 namespace lumo::resample {
 
@@ -15,20 +18,11 @@ namespace lumo::resample {
 // false where there are no vector loops or the portable ones are asked for.
 bool ColumnPairsApply(std::int64_t stepX);
 
-// The columns of each destination column's footprint: source columns
-// first[k] and last[k] weighing wFirst[k] and wLast[k] (0..255). A
-// one-column footprint has last[k] = first[k] and lastMask[k] = 0, else
-// lastMask[k] is all ones.
-struct ColumnPairs {
-  const std::int32_t* first;
-  const std::int32_t* last;
-  const std::uint32_t* wFirst;
-  const std::uint32_t* wLast;
-  const std::uint32_t* lastMask;
-};
-
-// Destination pixels [0, count), count >= 4, of one row of at most 128
-// source rows.
-void ColumnPairsRow(const RowFootprint& rows, const ColumnPairs& columns, std::int32_t count, std::uint32_t* out);
+// The row loop for such footprints: columns.size() >= 4 destination columns
+// (which it keeps a reference to) of a source sw pixels wide, and rows[j]
+// the source rows under destination row j, at most 128 for any. Only where
+// ColumnPairsApply.
+std::unique_ptr<AreaRows::Method> MakeColumnPairsRows(const std::vector<Span>& columns,
+                                                     const std::vector<Span>& rows, std::int32_t sw);
 
 }  // namespace lumo::resample

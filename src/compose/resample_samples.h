@@ -138,5 +138,28 @@ inline V AveragePixels(const Sums4& s, V a0, V diff, ByCoverage byCoverage) {
   return Select(empty, zero, p);
 }
 
+// Pairs: two 16-bit values per lane, the first of a footprint's two
+// columns in the low half and the second in the high half.
+
+// Per lane, the sum of its two halves (below 2^15 each).
+inline V PairSums(V v) { return MulAddPairs(v, Splat(0x00010001)); }
+
+// The coverage weights of one footprint row, as pairs: FloorWeight(wx x wy)
+// for wx, wy <= 255, 0 where mask is 0 (a one-column footprint's second
+// sample).
+inline V RowWeights(V wx, V wy, V mask) { return And(Max16(MulLow16(wx, wy), Splat(255 * 0x10001)), mask); }
+
+// EdgeAlphaWeight(255, w) on pairs: w less one from 258 on (0 stays 0).
+inline V OpaqueAlphaWeights(V w) { return Sub16(Sub16(w, Splat(0x10001)), AtMost16(w, Splat(257 * 0x10001))); }
+
+// EdgeAlphaWeight(alpha, w) on pairs, from alpha257 = 257 x alpha (below
+// 2^16): (x + (x >> 8)) >> 8 for x = alpha w + 1 is floor(257 x / 2^16),
+// as the inner floor drops less than one from a sum that is then floored
+// by 256. With alpha257 x w = 2^16 h + l that is h, plus one where
+// l + 257 carries.
+inline V AlphaWeights(V alpha257, V w) {
+  return Sub16(MulHigh16(alpha257, w), Above16(MulLow16(alpha257, w), Splat(65278u * 0x10001u)));
+}
+
 }  // namespace lumo::resample
 #endif  // KEZ_RESAMPLE_VECTOR

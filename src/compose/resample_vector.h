@@ -24,6 +24,11 @@ using V = __m128i;
 
 inline V Load(const std::uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 inline void Store(std::uint32_t* p, V v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+// a[0], a[1], b[0], b[1].
+inline V LoadPairs(const std::uint32_t* a, const std::uint32_t* b) {
+  return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)),
+                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b)));
+}
 inline V Splat(std::uint32_t k) { return _mm_set1_epi32(static_cast<int>(k)); }
 inline V Zero() { return _mm_setzero_si128(); }
 inline V Make(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
@@ -87,6 +92,42 @@ inline V Mul(V a, V b) {
                        Mul16(_mm_and_si128(a, _mm_set1_epi32(0xFFFF)), b));
 }
 
+// Eight 16-bit lanes in the same register, for weights and channels kept
+// in pairs (the low half of each 32-bit lane, then the high half).
+inline V Add16(V a, V b) { return _mm_add_epi16(a, b); }
+inline V Sub16(V a, V b) { return _mm_sub_epi16(a, b); }
+inline V MulLow16(V a, V b) { return _mm_mullo_epi16(a, b); }
+inline V MulHigh16(V a, V b) { return _mm_mulhi_epu16(a, b); }
+inline V Max16(V a, V b) { return _mm_add_epi16(_mm_subs_epu16(a, b), b); }
+inline V Equal16(V a, V b) { return _mm_cmpeq_epi16(a, b); }
+// All ones in the 16-bit lanes where a <= b.
+inline V AtMost16(V a, V b) { return _mm_cmpeq_epi16(_mm_subs_epu16(a, b), _mm_setzero_si128()); }
+// All ones in the 16-bit lanes where a > b.
+inline V Above16(V a, V b) {
+  const V flip = _mm_set1_epi16(static_cast<short>(0x8000));
+  return _mm_cmpgt_epi16(_mm_xor_si128(a, flip), _mm_xor_si128(b, flip));
+}
+// Per 32-bit lane: low x low + high x high of its 16-bit halves, for halves
+// below 2^15 (the multiply-add reads them as signed).
+inline V MulAddPairs(V a, V b) { return _mm_madd_epi16(a, b); }
+// The bytes (or 16-bit lanes) of the low halves of a and b alternating,
+// a's first; of the high halves.
+inline V ZipLow8(V a, V b) { return _mm_unpacklo_epi8(a, b); }
+inline V ZipHigh8(V a, V b) { return _mm_unpackhi_epi8(a, b); }
+inline V ZipLow16(V a, V b) { return _mm_unpacklo_epi16(a, b); }
+inline V ZipHigh16(V a, V b) { return _mm_unpackhi_epi16(a, b); }
+// Four floats.
+using F = __m128;
+// Exact for lanes below 2^24.
+inline F ToFloat(V v) { return _mm_cvtepi32_ps(v); }
+inline F AsFloat(V v) { return _mm_castsi128_ps(v); }
+inline V AsBits(F f) { return _mm_castps_si128(f); }
+// floor(n / d) for whole n < 2^24 and 0 < d < 2^16 with n / d < 256: the
+// quotient of two exact floats comes correctly rounded, and a fraction of
+// n / d lies at least 1 / d > 2^-16 below the next whole number, farther
+// than the float spacing below 256 (2^-16), so it never rounds up to it.
+inline V FloorQuotient(V n, F d) { return _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(n), d)); }
+
 // floor(n / d) per lane for n < 2^32, 0 < d < 2^24 and n / d < 256, by the
 // reciprocal of d in double precision: n x (1 / d) is within 2^-43 of n / d,
 // and n / d is either whole or at least 1 / d > 2^-24 below the next
@@ -128,6 +169,7 @@ using V = uint32x4_t;
 
 inline V Load(const std::uint32_t* p) { return vld1q_u32(p); }
 inline void Store(std::uint32_t* p, V v) { vst1q_u32(p, v); }
+inline V LoadPairs(const std::uint32_t* a, const std::uint32_t* b) { return vcombine_u32(vld1_u32(a), vld1_u32(b)); }
 inline V Splat(std::uint32_t k) { return vdupq_n_u32(k); }
 inline V Zero() { return vdupq_n_u32(0); }
 inline V Make(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
@@ -172,6 +214,40 @@ inline V Negative(V v) { return vreinterpretq_u32_s32(vshrq_n_s32(vreinterpretq_
 inline V MulSmall(V a, V b) { return vmulq_u32(a, b); }
 inline V Mul16(V a, V b) { return vmulq_u32(a, b); }
 inline V Mul(V a, V b) { return vmulq_u32(a, b); }
+
+inline uint16x8_t Lanes16(V v) { return vreinterpretq_u16_u32(v); }
+inline V Lanes32(uint16x8_t v) { return vreinterpretq_u32_u16(v); }
+inline V Add16(V a, V b) { return Lanes32(vaddq_u16(Lanes16(a), Lanes16(b))); }
+inline V Sub16(V a, V b) { return Lanes32(vsubq_u16(Lanes16(a), Lanes16(b))); }
+inline V MulLow16(V a, V b) { return Lanes32(vmulq_u16(Lanes16(a), Lanes16(b))); }
+inline V MulHigh16(V a, V b) {
+  const uint16x8_t x = Lanes16(a), y = Lanes16(b);
+  const uint32x4_t lo = vmull_u16(vget_low_u16(x), vget_low_u16(y)), hi = vmull_high_u16(x, y);
+  return Lanes32(vuzp2q_u16(vreinterpretq_u16_u32(lo), vreinterpretq_u16_u32(hi)));
+}
+inline V Max16(V a, V b) { return Lanes32(vmaxq_u16(Lanes16(a), Lanes16(b))); }
+inline V Equal16(V a, V b) { return Lanes32(vceqq_u16(Lanes16(a), Lanes16(b))); }
+inline V AtMost16(V a, V b) { return Lanes32(vcleq_u16(Lanes16(a), Lanes16(b))); }
+inline V Above16(V a, V b) { return Lanes32(vcgtq_u16(Lanes16(a), Lanes16(b))); }
+inline V MulAddPairs(V a, V b) {
+  const uint16x8_t x = Lanes16(a), y = Lanes16(b);
+  return vpaddq_u32(vmull_u16(vget_low_u16(x), vget_low_u16(y)), vmull_high_u16(x, y));
+}
+inline V ZipLow8(V a, V b) {
+  return vreinterpretq_u32_u8(vzip1q_u8(vreinterpretq_u8_u32(a), vreinterpretq_u8_u32(b)));
+}
+inline V ZipHigh8(V a, V b) {
+  return vreinterpretq_u32_u8(vzip2q_u8(vreinterpretq_u8_u32(a), vreinterpretq_u8_u32(b)));
+}
+inline V ZipLow16(V a, V b) { return Lanes32(vzip1q_u16(Lanes16(a), Lanes16(b))); }
+inline V ZipHigh16(V a, V b) { return Lanes32(vzip2q_u16(Lanes16(a), Lanes16(b))); }
+
+using F = float32x4_t;
+inline F ToFloat(V v) { return vcvtq_f32_u32(v); }
+inline F AsFloat(V v) { return vreinterpretq_f32_u32(v); }
+inline V AsBits(F f) { return vreinterpretq_u32_f32(f); }
+// IEEE division as on x86-64, truncated: the same exact floor.
+inline V FloorQuotient(V n, F d) { return vcvtq_u32_f32(vdivq_f32(vcvtq_f32_u32(n), d)); }
 
 // floor(n / d) per lane for n < 2^32, 0 < d < 2^24 and n / d < 256: the
 // float estimate n x (1 / d) is within 2^-14 of n / d, so its truncation is

@@ -9,8 +9,10 @@
 #include <cstring>
 #include <vector>
 
+#include "compose/resample_area.h"
 #include "compose/resample_columns.h"
 #include "compose/resample_reference.h"
+#include "compose/resample_samples.h"
 #include "compose/resample_vector.h"
 #include "support/picture.h"
 
@@ -127,6 +129,33 @@ void ExpectMatchesReference(const Pixels& px, int sw, int sh, int dw, int dh, Lc
 }
 
 std::uint32_t Red(std::uint32_t r) { return 0xFF000000u | r << 16; }
+
+// The same resampling by the portable loops.
+Pixels PortableVia(const Pixels& px, int sw, int sh, int dw, int dh) {
+  const bool before = resample::g_portableKernels;
+  resample::g_portableKernels = true;
+  Pixels out = ResampleVia(px, sw, sh, dw, dh);
+  resample::g_portableKernels = before;
+  return out;
+}
+
+// Every area-averaged enlargement that the thumbnail sizes (96 to 2560
+// pixels square) make of the source sizes the tests and benchmarks use.
+std::vector<std::array<int, 4>> ThumbnailEnlargements() {
+  std::vector<std::array<int, 4>> sizes;
+  for (const auto& [sw, sh] : {std::array<int, 2>{100, 100}, std::array<int, 2>{300, 200},
+                               std::array<int, 2>{1000, 700}, std::array<int, 2>{1024, 700},
+                               std::array<int, 2>{1024, 768}, std::array<int, 2>{1024, 1024}}) {
+    for (int box : {96, 256, 1024, 2048, 2560}) {
+      FitResult fit;
+      FitSize(box, box, sw, sh, fit);
+      if (fit.width <= sw && fit.height <= sh) continue;
+      if (resample::PointSampled(sw, sh, fit.width, fit.height)) continue;
+      sizes.push_back({sw, sh, fit.width, fit.height});
+    }
+  }
+  return sizes;
+}
 
 // ---------------------------------------------------------------------------
 // Fixed examples
@@ -272,6 +301,59 @@ TEST(ResampleQuotientTest, FloorOfEveryQuotientIsExact) {
   }
   EXPECT_GT(checked, 200000);
 }
+
+// The enlargement loops' weights, eight 16-bit values per vector, against
+// the scalar rule: every alpha with every coverage weight they take (0, and
+// 255 up to 2^15 - 1), every weight of an opaque sample, and every pair of
+// horizontal and vertical weights.
+TEST(ResamplePairsTest, WeightsMatchTheScalarRule) {
+  namespace v4 = resample::v4;
+  std::uint32_t out[4];
+  const auto pairs = [](std::uint32_t lo, std::uint32_t hi) { return v4::Splat(lo | hi << 16); };
+  for (std::uint32_t alpha = 0; alpha < 256; ++alpha) {
+    const v4::V alpha257 = v4::Splat(alpha * 257 * 0x10001);
+    for (std::uint32_t w = 254; w < 32768; w += 2) {
+      const std::uint32_t w0 = w == 254 ? 0 : w, w1 = w + 1;
+      v4::Store(out, resample::AlphaWeights(alpha257, pairs(w0, w1)));
+      ASSERT_EQ(out[0] & 0xFFFF, resample::EdgeAlphaWeight(alpha, w0)) << alpha << " x " << w0;
+      ASSERT_EQ(out[3] >> 16, resample::EdgeAlphaWeight(alpha, w1)) << alpha << " x " << w1;
+    }
+  }
+  for (std::uint32_t w = 0; w <= 65025; ++w) {
+    v4::Store(out, resample::OpaqueAlphaWeights(pairs(w, 65025 - w)));
+    ASSERT_EQ(out[1] & 0xFFFF, resample::EdgeAlphaWeight(255, w)) << w;
+    ASSERT_EQ(out[2] >> 16, resample::EdgeAlphaWeight(255, 65025 - w)) << 65025 - w;
+  }
+  for (std::uint32_t wx = 0; wx < 256; ++wx) {
+    for (std::uint32_t wy = 0; wy < 256; ++wy) {
+      v4::Store(out, resample::RowWeights(pairs(wx, 255 - wx), v4::Splat(wy * 0x10001), v4::Make(~0u, 0xFFFF, ~0u, 0)));
+      ASSERT_EQ(out[0], resample::FloorWeight(wx * wy) | resample::FloorWeight((255 - wx) * wy) << 16)
+          << wx << " " << wy;
+      ASSERT_EQ(out[1], resample::FloorWeight(wx * wy)) << wx << " " << wy;
+      ASSERT_EQ(out[3], 0u);
+    }
+  }
+}
+
+// Their floor division: whole floats, correctly rounded, truncated, for
+// every quotient below 256 of a dividend below 2^24 and a divisor below
+// 2^16, most of all the whole ones and those just below the next.
+TEST(ResamplePairsTest, FloatFloorOfEveryQuotientIsExact) {
+  namespace v4 = resample::v4;
+  Lcg rng(45);
+  std::vector<std::uint32_t> divisors = {1, 2, 3, 255, 256, 257, 32767, 32768, 65024, 65025, 65534, 65535};
+  for (int i = 0; i < 300; ++i) divisors.push_back(1 + rng.Next() % 65535u);
+  std::uint32_t out[4];
+  for (std::uint32_t d : divisors) {
+    const v4::F divisor = v4::ToFloat(v4::Splat(d));
+    for (std::uint32_t q = 0; q < 256; ++q) {
+      const std::uint32_t n[4] = {q * d, q * d + d - 1, q * d + d / 2, q * d == 0 ? 0 : q * d - 1};
+      if (n[1] >= (1u << 24)) continue;
+      v4::Store(out, v4::FloorQuotient(v4::Make(n[0], n[1], n[2], n[3]), divisor));
+      for (int i = 0; i < 4; ++i) ASSERT_EQ(out[i], n[i] / d) << n[i] << " / " << d;
+    }
+  }
+}
 #endif
 
 // The vector loops and the portable ones, where both exist, give the same
@@ -406,6 +488,89 @@ TEST_P(ResampleKernelsTest, OneOrTwoColumnFootprintsMatchReference) {
         std::array<int, 4>{2, 7, 255, 3}, std::array<int, 4>{41, 41, 42, 43}, std::array<int, 4>{6, 1270, 7, 10},
         std::array<int, 4>{5, 1280, 5, 10}}) {
     ExpectMatchesReference(RandomPixels(sw, sh, rng), sw, sh, dw, dh, rng);
+  }
+}
+
+// Enlargements draw most pixels from one to four samples in one pass over
+// source rows spread out once; opaque groups take position-only weights,
+// any other alpha the rule in full. Single source pixels below full alpha
+// in an opaque picture: each footprint that reaches one has exactly one
+// sample short of opaque, in every position of its group's lanes.
+TEST_P(ResampleKernelsTest, OneTranslucentSampleAmongOpaqueMatchesReference) {
+  Lcg rng(41);
+  for (const auto& [sw, sh, dw, dh] : {std::array<int, 4>{7, 3, 18, 8}, std::array<int, 4>{5, 4, 13, 11},
+                                       std::array<int, 4>{9, 2, 23, 5}, std::array<int, 4>{4, 4, 10, 10}}) {
+    Pixels px(static_cast<std::size_t>(sw) * sh);
+    for (std::uint32_t& p : px) p = 0xFF000000u | (rng.Next() & 0xFFFFFF);
+    for (std::size_t i = 0; i < px.size(); ++i) {
+      for (std::uint32_t alpha : {0u, 1u, 127u, 254u}) {
+        Pixels one = px;
+        one[i] = alpha << 24 | (one[i] & 0xFFFFFF);
+        ASSERT_EQ(ResampleVia(one, sw, sh, dw, dh), ReferenceResample(one, sw, sh, dw, dh))
+            << sw << "x" << sh << " -> " << dw << "x" << dh << " pixel " << i << " alpha " << alpha;
+      }
+    }
+  }
+}
+
+// Pictures of every alpha mix, through strips of each thumbnail
+// enlargement: a wide one takes every column footprint of the ratio, a tall
+// one every row footprint (with weight tables kept and made afresh).
+TEST(ResampleEnlargementTest, StripsOfEveryThumbnailEnlargementMatchPortableAndReference) {
+  Lcg rng(43);
+  const auto kinds = [&](int w, int h) {
+    std::vector<Pixels> pictures;
+    Pixels opaque(static_cast<std::size_t>(w) * h), clear = opaque, sparse = opaque;
+    for (std::size_t i = 0; i < opaque.size(); ++i) {
+      const std::uint32_t colour = rng.Next() & 0xFFFFFF;
+      opaque[i] = 0xFF000000u | colour;
+      clear[i] = colour;
+      // About one pixel in 40 below full alpha, 254 down to 0.
+      sparse[i] = rng.Range(0, 39) == 0 ? static_cast<std::uint32_t>(rng.Range(0, 254)) << 24 | colour : opaque[i];
+    }
+    Pixels bright = opaque;
+    for (std::uint32_t& p : bright) p |= 0xFFFFFF;
+    bright[static_cast<std::size_t>(rng.Range(0, w * h - 1))] = 0xFEFFFFFFu;
+    pictures = {opaque, clear, sparse, bright, RandomPixels(w, h, rng)};
+    return pictures;
+  };
+  for (const auto& [sw, sh, dw, dh] : ThumbnailEnlargements()) {
+    const int wideRows = std::max(2, 3 * dh / sh), tallColumns = std::max(4, 5 * dw / sw);
+    for (const auto& [w, h, ow, oh] :
+         {std::array<int, 4>{sw, 3, dw, wideRows}, std::array<int, 4>{5, sh, tallColumns, dh}}) {
+      for (const Pixels& px : kinds(w, h)) {
+        const Pixels vector = ResampleVia(px, w, h, ow, oh);
+        ASSERT_EQ(vector, PortableVia(px, w, h, ow, oh)) << w << "x" << h << " -> " << ow << "x" << oh;
+        ASSERT_EQ(vector, ReferenceResample(px, w, h, ow, oh)) << w << "x" << h << " -> " << ow << "x" << oh;
+      }
+    }
+  }
+}
+
+// Whole pictures at every thumbnail enlargement, the vector loops against
+// the portable ones: painting-like (opaque inside, its margin fading out,
+// translucent strokes), and for the largest, opaque throughout and opaque
+// but for scattered pixels.
+TEST(ResampleEnlargementTest, WholePicturesAtEveryThumbnailEnlargementMatchPortable) {
+  Lcg rng(47);
+  const std::vector<std::array<int, 4>> sizes = ThumbnailEnlargements();
+  ASSERT_EQ(sizes.size(), 13u);
+  for (const auto& [sw, sh, dw, dh] : sizes) {
+    std::vector<Pixels> pictures = {kez::testing::PaintingLikePicture(sw, sh, 9, 1)};
+    if (dw == 2560 && sw == 1024 && sh == 1024) {
+      Pixels opaque = pictures[0], sparse = pictures[0];
+      for (std::uint32_t& p : opaque) p |= 0xFF000000u;
+      for (std::uint32_t& p : sparse) {
+        p |= 0xFF000000u;
+        if (rng.Range(0, 999) == 0) p &= static_cast<std::uint32_t>(rng.Range(0, 254)) << 24 | 0xFFFFFF;
+      }
+      pictures.push_back(opaque);
+      pictures.push_back(sparse);
+    }
+    for (const Pixels& px : pictures) {
+      ASSERT_EQ(ResampleVia(px, sw, sh, dw, dh), PortableVia(px, sw, sh, dw, dh))
+          << sw << "x" << sh << " -> " << dw << "x" << dh;
+    }
   }
 }
 
