@@ -30,9 +30,11 @@ rebuild_msi=$work/rebuild.msi
 new_msi=$work/newer.msi
 upgrade_code='{1C2A4F22-F621-41D9-BDE2-7E95A74CBC88}'
 msiexec() {  # msiexec WANT_EXIT ARGS...: quiet; the shell's notifications traced into $work/shell.trace
-  local want=$1
+  local want=$1 start
   shift
+  start=$(date +%s.%N)
   WINEDEBUG=trace+shell wine_run 120 msiexec "$@" /qn 2> "$work/shell.trace"
+  awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "   msiexec took %.1f s\n", b - a }'
   check "msiexec $*: exit $rc (want $want)" test "$rc" -eq "$want"
 }
 told() {  # told WHAT: the last msiexec told the shell that associations changed
@@ -53,6 +55,7 @@ reg_value() {  # reg_value KEY NAME: that string value, or nothing
 }
 signed_build() {  # signed_build SIGNED BUILT: SIGNED is BUILT with a signature (and the PE checksum signing sets)
   local header
+  rm -f "$work/unsigned.bin"
   osslsigncode remove-signature -in "$1" -out "$work/unsigned.bin" >/dev/null 2>&1 || return 1
   header=$(( $(od -An -tu4 -j60 -N4 "$2") + 88 ))
   cmp -s <(head -c "$header" "$work/unsigned.bin"; tail -c +$((header + 5)) "$work/unsigned.bin") \
