@@ -86,10 +86,10 @@ std::uint32_t KeyOf(const Span& rs) {
 }
 
 // Weight tables kept for the most frequent footprint heights, at most this
-// many bytes in all (the few most frequent heights of an enlargement to
-// 2560 pixels wide, which make 80% of its rows); the others are made for
-// each row.
-constexpr std::size_t kWeightBytes = 512 * 1024;
+// many bytes in all (the two most frequent heights of an enlargement to
+// 2560 pixels wide); the others are made for each row. More would buy a
+// little speed with memory the large sizes do not have to spare.
+constexpr std::size_t kWeightBytes = 64 * 1024;
 
 inline V Pack(V b, V g, V r, V a) {
   return Or(Or(ShiftLeft<24>(a), ShiftLeft<16>(r)), Or(ShiftLeft<8>(g), b));
@@ -106,7 +106,6 @@ class PairsRows final : public AreaRows::Method {
     m_lastMask.resize(n);
     m_wx.resize(n);
     m_pairMask.resize(n);
-    m_unmasked.resize(n);
     for (std::size_t k = 0; k < n; ++k) {
       const Span& c = columns[k];
       const bool two = c.count == 2;
@@ -117,7 +116,6 @@ class PairsRows final : public AreaRows::Method {
       m_lastMask[k] = two ? ~0u : 0u;
       m_wx[k] = c.wFirst | (two ? c.wLast << 16 : 0u);
       m_pairMask[k] = two ? ~0u : 0xFFFFu;
-      m_unmasked[k] = ~m_pairMask[k];
       m_widest = std::max({m_widest, c.wFirst, two ? c.wLast : 0u});
       m_widestSum = std::max(m_widestSum, c.wFirst + (two ? c.wLast : 0u));
     }
@@ -130,6 +128,9 @@ class PairsRows final : public AreaRows::Method {
       s.opaque.resize(static_cast<std::size_t>(m_groups));
     }
     KeepWeights(rows);
+    // Row never allocates: the table made afresh has room for two rows.
+    m_fresh.opaque.reserve(Lanes(2) * static_cast<std::size_t>(m_groups));
+    m_fresh.coverage.reserve(Lanes(2) * static_cast<std::size_t>(m_groups));
   }
 
   void Row(std::uint32_t* out, const Span& rs, const std::uint32_t* const* rows) override {
@@ -140,11 +141,11 @@ class PairsRows final : public AreaRows::Method {
       return;
     }
     const RowTable& table = WeightsOf(rs);
-    const Spread& top = SpreadOf(rs.first, rows[0], rs.count == 2 ? rs.first + 1 : -1);
+    const Spread& top = SpreadOf(rs.first, rows[0], rs.count == 2 ? rs.first + 1 : -1, rs.count == 2 ? rows[1] : nullptr);
     if (rs.count == 1) {
       Groups<false>(top, top, table, out);
     } else {
-      Groups<true>(top, SpreadOf(rs.first + 1, rows[1], rs.first), table, out);
+      Groups<true>(top, SpreadOf(rs.first + 1, rows[1], rs.first, rows[0]), table, out);
     }
     // A last group overlapping the one before it gives the same pixels.
     if (count % 4 != 0) AnyGroup(rows, rs, pairs, count - 4, out);
@@ -231,11 +232,11 @@ class PairsRows final : public AreaRows::Method {
 
   // Source row y (at row) spread out, made unless one of the two kept is
   // it; the other kept one is given up unless it is row `keep`.
-  const Spread& SpreadOf(std::int32_t y, const std::uint32_t* row, std::int32_t keep) {
+  const Spread& SpreadOf(std::int32_t y, const std::uint32_t* row, std::int32_t keep, const std::uint32_t* keepRow) {
     for (Spread& s : m_spread) {
       if (s.y == y && s.row == row) return s;
     }
-    Spread& s = m_spread[0].y == keep ? m_spread[1] : m_spread[0];
+    Spread& s = m_spread[0].y == keep && m_spread[0].row == keepRow ? m_spread[1] : m_spread[0];
     s.y = y;
     s.row = row;
     s.translucent = 0;
@@ -271,7 +272,8 @@ class PairsRows final : public AreaRows::Method {
       Store(c + 4, ZipHigh8(bg, zero));
       Store(c + 8, ZipLow8(ra, zero));
       Store(c + 12, alpha257);
-      const bool isOpaque = All(Equal(Or(alpha257, Load(m_unmasked.data() + 4 * g)), Splat(~0u)));
+      const V pairMask = Load(m_pairMask.data() + 4 * g);
+      const bool isOpaque = All(Equal(And(alpha257, pairMask), pairMask));
       opaque[g] = isOpaque ? 1 : 0;
       s.translucent += isOpaque ? 0 : 1;
     }
@@ -361,7 +363,7 @@ class PairsRows final : public AreaRows::Method {
 
   const std::vector<Span>& m_columns;
   std::vector<std::int32_t> m_first, m_last;
-  std::vector<std::uint32_t> m_wFirst, m_wLast, m_lastMask, m_wx, m_pairMask, m_unmasked;
+  std::vector<std::uint32_t> m_wFirst, m_wLast, m_lastMask, m_wx, m_pairMask;
   std::uint32_t m_widest = 0, m_widestSum = 0;
   std::int32_t m_groups = 0, m_pairGroups = 0;
   Spread m_spread[2];

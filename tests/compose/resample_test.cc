@@ -491,6 +491,35 @@ TEST_P(ResampleKernelsTest, OneOrTwoColumnFootprintsMatchReference) {
   }
 }
 
+// A row's caller may hand the same source row at another address each
+// time (two copies of the picture, taken in turn): what is kept of a row
+// must be told apart by its address too.
+TEST_P(ResampleKernelsTest, SourceRowsAtChangingAddressesMatchReference) {
+  Lcg rng(39);
+  for (const auto& [sw, sh, dw, dh] : {std::array<int, 4>{1, 3, 4, 7}, std::array<int, 4>{1, 3, 4, 11},
+                                       std::array<int, 4>{3, 2, 11, 5}}) {
+    Pixels px = RandomPixels(sw, sh, rng);
+    for (std::uint32_t& p : px) p |= 0xFF000000u;
+    Pixels copy[2];
+    for (Pixels& c : copy) c = px;
+    // The second copy's rows change under the first's: a row kept by
+    // address from the wrong copy then shows.
+    for (std::uint32_t& p : copy[1]) p = ~p;
+    resample::AreaRows area(dw, dh, sw, sh);
+    Pixels out(static_cast<std::size_t>(dw) * dh);
+    std::vector<const std::uint32_t*> rows(static_cast<std::size_t>(area.Tallest()) + 1);
+    for (int j = 0; j < dh; ++j) {
+      const resample::Span rs = area.RowsOf(j);
+      Pixels& from = copy[j & 1];
+      from = px;
+      for (int t = 0; t < rs.count; ++t) rows[t] = from.data() + static_cast<std::size_t>(rs.first + t) * sw;
+      area.Fill(j, rows.data(), out.data() + static_cast<std::size_t>(j) * dw);
+      for (std::uint32_t& p : from) p = ~p;
+    }
+    EXPECT_EQ(out, ReferenceResample(px, sw, sh, dw, dh)) << sw << "x" << sh << " -> " << dw << "x" << dh;
+  }
+}
+
 // Enlargements draw most pixels from one to four samples in one pass over
 // source rows spread out once; opaque groups take position-only weights,
 // any other alpha the rule in full. Single source pixels below full alpha
