@@ -165,6 +165,10 @@ int PatchImport(HMODULE module, const char* library, const char* function, void*
   const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
   const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
   if (imports.VirtualAddress == 0) return 0;
+  // Threads patch at once: one's restored protection must not land between
+  // another's unprotect and write.
+  static SRWLOCK lock = SRWLOCK_INIT;
+  AcquireSRWLockExclusive(&lock);
   int patched = 0;
   for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name != 0; ++d) {
     if (lstrcmpiA(reinterpret_cast<char*>(base + d->Name), library) != 0 || d->OriginalFirstThunk == 0) continue;
@@ -181,6 +185,7 @@ int PatchImport(HMODULE module, const char* library, const char* function, void*
       ++patched;
     }
   }
+  ReleaseSRWLockExclusive(&lock);
   return patched;
 }
 
