@@ -2,7 +2,10 @@
 // preview, stored raw and zlib-compressed (level 6), beside zlib's own
 // uncompress of the same stream. "staged" gives the preview block a rawSize
 // larger than the preview, so the reader inflates into a buffer of its own
-// and copies, instead of inflating straight into the image.
+// and copies, instead of inflating straight into the image. Then the zlib
+// document's GetThumbnail at the sizes Explorer asks for (1024 and up
+// enlarge the preview, as the shell asks for them all the same), beside its
+// parts: the reading alone above, the resampling alone, a fresh section.
 //
 //   build/<dir>/bench/packed_bench --benchmark_min_time=1
 #include <benchmark/benchmark.h>
@@ -11,10 +14,9 @@
 #include <memory>
 
 #include "formats/packed/packed_reader.h"
-#include "lumo/image.h"
 #include "support/packed_writer.h"
 #include "support/picture.h"
-#include "support/test_stream.h"
+#include "thumbnail_sizes.h"
 
 namespace {
 
@@ -30,8 +32,10 @@ struct Fixture {
     z.blocks[1].rawSize = static_cast<std::uint32_t>(kBytes + 4096);
     staged = kez::testing::WritePackedDocument(z);
     stream = kez::testing::ZlibCompress(kez::testing::PixelBytes(pixels));
+    picture = pixels;
   }
   std::vector<std::uint8_t> raw, zlib, staged, stream;
+  std::vector<std::uint32_t> picture;
 };
 
 const Fixture& Data() {
@@ -42,9 +46,7 @@ const Fixture& Data() {
 void Read(benchmark::State& state, const std::vector<std::uint8_t>& document) {
   kez::testing::TestStream stream(document);
   for (auto _ : state) {
-    LARGE_INTEGER zero;
-    zero.QuadPart = 0;
-    stream.Seek(zero, STREAM_SEEK_SET, nullptr);
+    kez::bench::Rewind(&stream);
     lumo::CImage32 image;
     if (!ReadPackedDocument(image, &stream) || image.m_width != kSide) state.SkipWithError("read failed");
     benchmark::DoNotOptimize(image.m_pixels);
@@ -72,6 +74,16 @@ void BM_ZlibUncompressAlone(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kBytes));
 }
 BENCHMARK(BM_ZlibUncompressAlone)->Unit(benchmark::kMillisecond);
+
+void BM_GetThumbnail(benchmark::State& state) {
+  kez::bench::GetThumbnailOf(state, Data().zlib, ClassFactory::kPackedKind, static_cast<UINT>(state.range(0)));
+}
+void BM_ResampleFitted(benchmark::State& state) {
+  kez::bench::ResampleFittedOf(state, Data().picture, kSide, static_cast<int>(state.range(0)));
+}
+BENCHMARK(BM_GetThumbnail)->Apply(kez::bench::Sizes);
+BENCHMARK(BM_ResampleFitted)->Apply(kez::bench::Sizes);
+BENCHMARK(kez::bench::FreshSection)->Name("BM_FreshSection")->Apply(kez::bench::Sizes);
 
 }  // namespace
 

@@ -13,20 +13,12 @@
 #include <benchmark/benchmark.h>
 #include <zstd.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 
-#include "dll/module.h"
-#include "compose/resample.h"
 #include "formats/pxv/pxv_reader.h"
-#include "thumb/thumbnail_provider.h"
-#include "lumo/image.h"
-#include "platform/gdi.h"
-#include "platform/shell.h"
 #include "support/kez_writer.h"
 #include "support/picture.h"
-#include "support/test_stream.h"
+#include "thumbnail_sizes.h"
 
 namespace {
 
@@ -53,11 +45,7 @@ const Fixture& Data() {
   return fixture;
 }
 
-void Rewind(IStream* stream) {
-  LARGE_INTEGER zero;
-  zero.QuadPart = 0;
-  stream->Seek(zero, STREAM_SEEK_SET, nullptr);
-}
+using kez::bench::Rewind;
 
 // The library alone: one context, and an output buffer allocated per call
 // (uninitialised, as any reader must get one) or reused across calls.
@@ -125,31 +113,9 @@ BENCHMARK(BM_ReadPxvDocument)->Unit(benchmark::kMillisecond);
 // reader's whole-picture form (decoded into a 4 MiB image, then
 // resampled).
 void BM_GetThumbnail(benchmark::State& state) {
-  const Fixture& data = Data();
-  const UINT cx = static_cast<UINT>(state.range(0));
-  const bool whole = state.range(1) != 0;
-  kez::testing::TestStream stream(data.document);
-  IClassFactory* factory = nullptr;
-  DllGetClassObject(CLSID_KezThumbnailProvider, IID_IClassFactory, reinterpret_cast<void**>(&factory));
-  bool (*reader)(lumo::CImage32&, IStream*) = ReadPxvDocument;
-  for (auto _ : state) {
-    Rewind(&stream);
-    IInitializeWithStream* init = nullptr;
-    if (whole)
-      init = new TeskThumbnailProvider(DocumentReader(reader));
-    else
-      factory->CreateInstance(nullptr, IID_IInitializeWithStream, reinterpret_cast<void**>(&init));
-    init->Initialize(&stream, STGM_READ);
-    IThumbnailProvider* provider = nullptr;
-    init->QueryInterface(IID_IThumbnailProvider, reinterpret_cast<void**>(&provider));
-    HBITMAP bitmap = nullptr;
-    WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
-    if (provider->GetThumbnail(cx, &bitmap, &alpha) != S_OK) state.SkipWithError("GetThumbnail failed");
-    DeleteObject(bitmap);
-    provider->Release();
-    init->Release();
-  }
-  factory->Release();
+  bool (*whole)(lumo::CImage32&, IStream*) = ReadPxvDocument;
+  kez::bench::GetThumbnailOf(state, Data().document, ClassFactory::kPxvKind, static_cast<UINT>(state.range(0)),
+                             state.range(1) != 0 ? whole : nullptr);
 }
 BENCHMARK(BM_GetThumbnail)
     ->ArgNames({"cx", "whole"})
@@ -157,38 +123,11 @@ BENCHMARK(BM_GetThumbnail)
     ->Args({256, 1})
     ->Unit(benchmark::kMillisecond);
 
-// The parts of a thumbnail beside the reading alone above: the resampler
-// alone into a reused image of the fitted size, and a fresh section's
-// worth of memory written once, as the section is.
 void BM_ResampleFitted(benchmark::State& state) {
-  const int cx = static_cast<int>(state.range(0));
-  lumo::CImage32 source, fitted;
-  if (!source.Resize(1024, 1024) || !fitted.Resize(cx, cx)) {
-    state.SkipWithError("image allocation failed");
-    return;
-  }
-  std::memcpy(source.m_pixels, Data().picture.pixels.data(), std::size_t{1024} * 1024 * 4);
-  for (auto _ : state) {
-    lumo::Resample(fitted, source);
-    benchmark::DoNotOptimize(fitted.m_pixels);
-    benchmark::ClobberMemory();
-  }
+  kez::bench::ResampleFittedOf(state, Data().picture.pixels, 1024, static_cast<int>(state.range(0)));
 }
-BENCHMARK(BM_ResampleFitted)->ArgName("cx")->Arg(96)->Arg(256)->Arg(1024)->Arg(2048)->Arg(2560)->Unit(
-    benchmark::kMillisecond);
-
-void BM_FreshSection(benchmark::State& state) {
-  const std::size_t bytes = static_cast<std::size_t>(state.range(0)) * static_cast<std::size_t>(state.range(0)) * 4;
-  for (auto _ : state) {
-    auto* memory = static_cast<std::uint8_t*>(std::calloc(bytes, 1));
-    std::memset(memory, 0x5A, bytes);
-    benchmark::DoNotOptimize(memory);
-    benchmark::ClobberMemory();
-    std::free(memory);
-  }
-}
-BENCHMARK(BM_FreshSection)->ArgName("cx")->Arg(96)->Arg(256)->Arg(1024)->Arg(2048)->Arg(2560)->Unit(
-    benchmark::kMillisecond);
+BENCHMARK(BM_ResampleFitted)->Apply(kez::bench::Sizes);
+BENCHMARK(kez::bench::FreshSection)->Name("BM_FreshSection")->Apply(kez::bench::Sizes);
 
 }  // namespace
 
