@@ -40,7 +40,7 @@ TEST(RegistrationFinding, SaysWhichRegistrationEachProgramSees) {
       {false, true, true, true, Mark::kNote, kMachine},
       {true, true, false, true, Mark::kNote, kBoth.c_str()},
       {true, true, true, true, Mark::kNote,
-       kBoth + L"; programs run as administrator, as this one is, use the machine's"},
+       kBoth + L"; with User Account Control on, programs run as administrator, as this one is, use the machine's"},
   };
   for (const ContextCase& c : cases) {
     const auto finding = RegistrationFinding({c.user, c.machine}, c.elevated, c.seen);

@@ -8,7 +8,7 @@ std::optional<Finding> RegistrationFinding(Registrations found, bool elevated, b
       L"which hides the machine's";
   if (found.user && found.machine)
     return Finding{Mark::kNote, std::wstring(kBoth) +
-                                    (elevated ? L"; programs run as administrator, as this one is, use the machine's"
+                                    (elevated ? L"; with User Account Control on, programs run as administrator, as this one is, use the machine's"
                                               : L"")};
   if (found.machine)
     return Finding{Mark::kNote, L"registration: for every user of this PC (HKEY_LOCAL_MACHINE), which Explorer uses"};
