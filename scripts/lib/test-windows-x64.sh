@@ -78,7 +78,7 @@ handler-other|problem handler: HKEY_LOCAL_MACHINE\Software\Classes\.kez\shellex\
 class|ok      class: HKEY_LOCAL_MACHINE\Software\Classes\CLSID\{09533617-4B9F-4F3C-8643-8A14BF00759D}
 class-user|ok      class: HKEY_CURRENT_USER\Software\Classes\CLSID\{09533617-4B9F-4F3C-8643-8A14BF00759D}
 machine|note    registration: for every user of this PC (HKEY_LOCAL_MACHINE), which Explorer uses
-both|note    registration: for you (HKEY_CURRENT_USER) and for every user (HKEY_LOCAL_MACHINE): Explorer uses yours, which hides the machine's; programs run as administrator, as this one is, use the machine's
+both|note    registration: for you (HKEY_CURRENT_USER) and for every user (HKEY_LOCAL_MACHINE): Explorer uses yours, which hides the machine's; with User Account Control on, programs run as administrator, as this one is, use the machine's
 user-alone|problem registration: for you alone (HKEY_CURRENT_USER): programs run as administrator, as this one is, do not see it, nor show thumbnails in their open and save dialogs; to have them too, remove kezthumb in Apps & features and install it for every user (msiexec /i with its package and ALLUSERS=1, from an administrator's Command Prompt)
 load-unregistered|problem loading: CoCreateInstance failed: the class is not registered (0x80040154 REGDB_E_CLASSNOTREG)
 dll|ok      DLL: C:\Program Files\KezThumbTest\kezthumb.dll
