@@ -141,8 +141,9 @@ class PairsRows final : public AreaRows::Method {
       return;
     }
     const RowTable& table = WeightsOf(rs);
-    const Spread& top = SpreadOf(rs.first, rows[0], rs.count == 2 ? rs.first + 1 : -1, rs.count == 2 ? rows[1] : nullptr);
-    if (rs.count == 1) {
+    const bool two = rs.count == 2;
+    const Spread& top = SpreadOf(rs.first, rows[0], two ? rs.first + 1 : -1, two ? rows[1] : nullptr);
+    if (!two) {
       Groups<false>(top, top, table, out);
     } else {
       Groups<true>(top, SpreadOf(rs.first + 1, rows[1], rs.first, rows[0]), table, out);

@@ -6,10 +6,9 @@ std::optional<Finding> RegistrationFinding(Registrations found, bool elevated, b
   constexpr wchar_t kBoth[] =
       L"registration: for you (HKEY_CURRENT_USER) and for every user (HKEY_LOCAL_MACHINE): Explorer uses yours, "
       L"which hides the machine's";
-  if (found.user && found.machine)
-    return Finding{Mark::kNote, std::wstring(kBoth) +
-                                    (elevated ? L"; with User Account Control on, programs run as administrator, as this one is, use the machine's"
-                                              : L"")};
+  constexpr wchar_t kElevated[] =
+      L"; with User Account Control on, programs run as administrator, as this one is, use the machine's";
+  if (found.user && found.machine) return Finding{Mark::kNote, std::wstring(kBoth) + (elevated ? kElevated : L"")};
   if (found.machine)
     return Finding{Mark::kNote, L"registration: for every user of this PC (HKEY_LOCAL_MACHINE), which Explorer uses"};
   if (found.user && elevated && seen)
